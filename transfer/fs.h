@@ -1,0 +1,47 @@
+// File-system operations on full native paths; one implementation per platform.
+// Everything the file store decides is portable; this only touches the disk.
+#pragma once
+#include <cstdint>
+
+typedef intptr_t FsHandle;
+constexpr FsHandle kNoFile = -1;
+
+enum FsResult { FsOk, FsExists, FsFailed };
+
+struct FsTime { int year, month, day, hour, minute, second; };  // UTC
+
+struct FsEntry {
+    char name[260];
+    bool isFolder;
+};
+
+typedef void* FsDir;
+
+// The native separator for joining a base folder and relative components.
+char FsSeparator();
+// True for names the platform would not store as ordinary files (device names
+// and the like), which the file store then renames.
+bool FsReservedName(const char* component);
+
+FsResult FsMakeFolder(const char* path);
+// True for a real folder; a symbolic link or other redirection is not one.
+bool FsIsFolder(const char* path);
+// Creates a new empty file; FsExists when something already has that name.
+FsResult FsCreateNew(const char* path);
+// Opens an existing regular file, never through a symbolic link.
+FsHandle FsOpen(const char* path, bool forWrite);
+int FsRead(FsHandle file, void* buffer, int count);          // bytes read, -1 on error
+int FsWrite(FsHandle file, const void* data, int count);     // bytes written, -1 on error
+int64_t FsSize(FsHandle file);                               // -1 on error
+void FsClose(FsHandle file);
+bool FsDeleteFile(const char* path);
+bool FsMoveFile(const char* from, const char* to);
+bool FsRemoveFolder(const char* path);
+
+// Lists a folder without "." and ".."; nullptr when it cannot be listed.
+FsDir FsOpenDir(const char* path);
+bool FsNextEntry(FsDir dir, FsEntry* entry);
+void FsCloseDir(FsDir dir);
+
+bool FsLastWriteTime(const char* path, FsTime* time);
+void FsNowUtc(FsTime* time);
