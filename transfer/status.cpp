@@ -1,0 +1,7 @@
+#include "status.h"
+
+namespace {
+TransferStatus transferStatus = {0, 0, 0, 0, 0, DirectionSending, ""};
+}
+
+TransferStatus* CurrentTransferStatus() { return &transferStatus; }
