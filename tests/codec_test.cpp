@@ -147,6 +147,7 @@ TEST_F(CodecTest, AwaitReplyReactsToCancel) {
     fakeline::Deliver(B({ACK}));
     EXPECT_EQ(Cancelled, AwaitReply(fakefront::RecordProgress, ReplyTries));
 
+    fakeline::Reset();
     fakefront::Reset();
     fakefront::CancelAtCall(3);  // pressed during the second second of silence
     uint32_t start = fakeline::Now();

@@ -241,7 +241,8 @@ TEST_F(ReceiverTest, SilentPeerGetsAReadyByteEveryFiveSeconds) {
     Run({});
     size_t readies = std::count(fakeline::Writes().begin(), fakeline::Writes().end(), kReady);
     EXPECT_GT(readies, 5u) << "no error limit while waiting for a header";
-    EXPECT_EQ(kCancel, Bytes(fakeline::Written().end() - 3, fakeline::Written().end()));
+    Bytes written = fakeline::Written();
+    EXPECT_EQ(kCancel, Bytes(written.end() - 3, written.end()));
 }
 
 TEST_F(ReceiverTest, HostileHeadersNeverLeaveTheIncomingFolder) {
