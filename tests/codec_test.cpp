@@ -26,7 +26,7 @@ protected:
     // Builds a packet with the codec from a data field and returns its wire bytes.
     Bytes Frame(uint8_t sequence, const Bytes& data, int total) {
         std::memset(CodecPacket()->data(), 0, LongData + 2);
-        std::memcpy(CodecPacket()->data(), data.data(), data.size());
+        if (!data.empty()) std::memcpy(CodecPacket()->data(), data.data(), data.size());
         SetCodecSequence(sequence);
         FramePacket(total);
         return Bytes(CodecPacket()->bytes, CodecPacket()->bytes + total);

@@ -236,6 +236,13 @@ TEST_F(ReceiverTest, AbortPathsSendThreeCansAndDropTheHalfFile) {
     }
 }
 
+TEST_F(ReceiverTest, FileThatCannotBeCreatedAbortsAndLeavesNothing) {
+    SetInDirectory((folder_.Path() / "missing").string().c_str());
+    Run({{kReady, MakeHeader("a.bin", 3)}, {kCancel, {}}});
+    EXPECT_TRUE(script_->Finished()) << script_->StepsDone();
+    EXPECT_FALSE(testfs::fs::exists(folder_.Path() / "missing"));
+}
+
 TEST_F(ReceiverTest, SilentPeerGetsAReadyByteEveryFiveSeconds) {
     fakefront::CancelAtCall(40);
     Run({});
