@@ -279,3 +279,26 @@ TEST_F(ReceiverTest, HostileHeadersNeverLeaveTheIncomingFolder) {
 }
 
 }  // namespace
+
+namespace {
+// Line noise, including bytes that look like packet starts and hostile headers,
+// must end in a clean abort or a finished batch, never a crash or an overrun.
+TEST_F(ReceiverTest, LineNoiseNeverBreaksTheReceiver) {
+    for (unsigned seed = 1; seed <= 30; ++seed) {
+        SCOPED_TRACE(seed);
+        fakeline::Reset();
+        fakefront::Reset();
+        fakefront::CancelAtCall(60);
+        std::string noise = testfs::Pattern(4000, seed);
+        Bytes bytes(noise.begin(), noise.end());
+        if (seed % 3 == 0) {
+            Bytes header = MakeHeader(std::string(1019, 'n'), 0xFFFFFFFFu);
+            bytes.insert(bytes.begin(), header.begin(), header.end());
+        }
+        for (size_t i = 0; i < bytes.size(); i += 97) bytes[i] = seed % 2 ? SOH : STX;
+        fakeline::SetReadChunk(static_cast<int16_t>(1 + seed * 37));
+        fakeline::Deliver(bytes, 5);
+        ReceiveBatch(fakefront::RecordProgress);
+    }
+}
+}  // namespace
