@@ -11,6 +11,9 @@ int PeerReadSome(uint8_t* buffer, int length);
 
 // Opens the device the way another program holding the port would.
 bool HoldDevice(const char* device);
+// False where the platform lets a second exclusive open of a port succeed
+// (Wine does, for COM ports mapped to ptys).
+bool SecondOpenRefused();
 void ReleaseHeldDevice();
 
 // A device name that does not exist on this platform.

@@ -61,6 +61,10 @@ void ReleaseHeldDevice() {
     held = -1;
 }
 
+bool SecondOpenRefused() {
+    return true;
+}
+
 const char* MissingDeviceName() {
     return "/dev/mosslane-no-such-tty";
 }

@@ -51,6 +51,11 @@ void ReleaseHeldDevice() {
     CloseIfOpen(&held);
 }
 
+bool SecondOpenRefused() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
 const char* MissingDeviceName() {
     return "COM9";
 }
