@@ -7,6 +7,9 @@ namespace {
 
 enum : DWORD { QueueSize = 1280, PurgeChunk = 64 };
 
+// The line record has one layout on every Windows the program runs on.
+static_assert(sizeof(DCB) == 28, "DCB is 28 bytes");
+
 HANDLE serialPortHandle = nullptr;
 
 bool ApplyLineSettings(uint32_t baudRate, uint8_t handShake) {
