@@ -26,6 +26,9 @@ bool FsReservedName(const char* component);
 FsResult FsMakeFolder(const char* path);
 // True for a real folder; a symbolic link or other redirection is not one.
 bool FsIsFolder(const char* path);
+// True when path leads to a folder, links followed: for the base folders the
+// user chose, which may themselves be reached through a link.
+bool FsFolderReachable(const char* path);
 // Creates a new empty file; FsExists when something already has that name.
 FsResult FsCreateNew(const char* path);
 // Opens an existing regular file, never through a symbolic link.
@@ -38,7 +41,9 @@ bool FsDeleteFile(const char* path);
 bool FsMoveFile(const char* from, const char* to);
 bool FsRemoveFolder(const char* path);
 
-// Lists a folder without "." and ".."; nullptr when it cannot be listed.
+// Lists a folder without "." and "..", and without anything that is neither a
+// real folder nor a regular file (symbolic links, junctions, devices, pipes);
+// nullptr when it cannot be listed.
 FsDir FsOpenDir(const char* path);
 bool FsNextEntry(FsDir dir, FsEntry* entry);
 void FsCloseDir(FsDir dir);
