@@ -214,6 +214,11 @@ void Stamps()
     CHECK_EQ(0L, lib.Stamp(path, "Sent", nullptr), "Stamp(null value)");
     CHECK_EQ(static_cast<long>(TALLY_ERR_FILE), lib.ReadStamp(path, "Sent", nullptr), "ReadStamp(null out)");
     CHECK_EQ(static_cast<long>(TALLY_ERR_FILE), lib.ReadStamp(nullptr, "Sent", out), "ReadStamp(null path)");
+    std::string hugePath = scratch + "\\" + std::string(5000, 'p') + ".ini";
+    std::string hugeKey(5000, 'k');
+    CHECK_EQ(static_cast<long>(TALLY_ERR_FILE), lib.ReadStamp(hugePath.c_str(), "Sent", out), "over-long path");
+    CHECK_EQ(0L, lib.Stamp(hugePath.c_str(), "Sent", "yes"), "over-long path cannot be written");
+    CHECK_EQ(static_cast<long>(TALLY_ERR_FILE), lib.ReadStamp(path, hugeKey.c_str(), out), "over-long key");
     CHECK_EQ(static_cast<long>(TALLY_OK), lib.ReadStamp(path, "Sent", out), "Sent still there");
 }
 

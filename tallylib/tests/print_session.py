@@ -102,6 +102,8 @@ def run_cases(printer, box):
 
     code, pages, _ = printer.print(os.path.join(printer.cards, "missing.txt"))
     check(code == 101, f"a missing card gives 101 ({code})")
+    code, pages, _ = printer.print(os.path.join(printer.cards, "p" * 600 + ".txt"))
+    check(code == 101, f"an over-long card path gives 101 ({code})")
 
     words = [f"w{i:04d}" for i in range(1, 2501)]
     code, pages, _ = printer.print(printer.card("paragraph.txt", "start\r\n" + " ".join(words) + "\r\nend\r\n"),
