@@ -37,7 +37,10 @@ class WineBox:
     def __exit__(self, *exc):
         if self.env:
             subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True)
-            subprocess.run([WINESERVER, "-w"], env=self.env, capture_output=True, timeout=30)
+            try:
+                subprocess.run([WINESERVER, "-w"], env=self.env, capture_output=True, timeout=30)
+            except subprocess.TimeoutExpired:
+                pass
         if self.xvfb:
             self.xvfb.terminate()
             try:
