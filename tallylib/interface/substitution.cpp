@@ -41,10 +41,10 @@ void Append(char *work, int *length, const char *src, std::size_t count)
 
 }  // namespace
 
-int _SubstituteToken(char *text, const char *token, const char *value)
+int _SubstituteToken(char *text, const char *token, const char *value, int searchMax)
 {
-    if (!text || !token || std::strlen(token) != 2) return 1;
-    std::size_t length = strnlen(text, SUBST_TEXT_MAX);
+    if (!text || !token || std::strlen(token) != 2 || searchMax < 0) return 1;
+    std::size_t length = strnlen(text, static_cast<std::size_t>(searchMax));
     std::size_t at = 0;
     while (at + 2 <= length && std::memcmp(text + at, token, 2) != 0) ++at;
     if (at + 2 > length) return 1;
@@ -82,9 +82,9 @@ void _SubstituteClearAll()
     for (auto &value : values) value[0] = '\0';
 }
 
-int _SubstituteAll(char *text)
+int _SubstituteAll(char *text, int searchMax)
 {
     int result = 1;
-    for (int i = 0; i < TOKEN_COUNT; ++i) result = _SubstituteToken(text, fields[i].token, values[i]);
+    for (int i = 0; i < TOKEN_COUNT; ++i) result = _SubstituteToken(text, fields[i].token, values[i], searchMax);
     return result;
 }

@@ -272,3 +272,17 @@ TEST(PageCut, ManyLinesNeedFewMeasurements)
 }
 
 }  // namespace
+
+TEST(SubstituteTrace, TokenPastEightyInATraceLineIsReplacedAndTheResultKeepsEighty)
+{
+    char line[162];
+    std::string text = std::string(100, 't') + "$P" + std::string(20, 'u');
+    std::memcpy(line, text.c_str(), text.size() + 1);
+    EXPECT_EQ(0, _SubstituteToken(line, "$P", "3", SUBST_TRACE_MAX));
+    EXPECT_EQ(std::string(80, 't'), std::string(line));
+
+    std::string early = std::string(10, 'e') + "$S" + std::string(100, 'f');
+    std::memcpy(line, early.c_str(), early.size() + 1);
+    EXPECT_EQ(0, _SubstituteToken(line, "$S", "", SUBST_TRACE_MAX));
+    EXPECT_EQ(std::string(10, 'e') + std::string(70, 'f'), std::string(line));
+}

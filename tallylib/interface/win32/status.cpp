@@ -45,7 +45,7 @@ bool ComposeText(long level, long id, const char *format, va_list args)
     } else if (LoadMessage(id, statusBuffer) == 0) {
         return false;
     }
-    if (id % 2 == 0) _SubstituteAll(statusBuffer);
+    if (id % 2 == 0) _SubstituteAll(statusBuffer, SUBST_TRACE_MAX);
     return true;
 }
 
