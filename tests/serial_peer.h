@@ -16,6 +16,13 @@ bool HoldDevice(const char* device);
 bool SecondOpenRefused();
 void ReleaseHeldDevice();
 
+// Leaves settings on the device that would alter bytes (software flow control,
+// character mapping), as a previous program might; false where the platform
+// has no such settings to leave.
+bool LeaveForeignSettings(const char* device);
+// True when the device passes every byte as it is.
+bool DeviceIsRaw(const char* device);
+
 // A device name that does not exist on this platform.
 const char* MissingDeviceName();
 // Creates an empty ordinary file, for opening something that is not a serial

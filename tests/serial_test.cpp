@@ -210,6 +210,14 @@ TEST_F(SerialLine, PurgeDiscardsEverythingWaitingButNotWhatComesLater) {
     EXPECT_EQ(got[0], 0x15);
 }
 
+TEST_F(SerialLine, OpenDiscardsSettingsAPreviousProgramLeft) {
+    SerialCloseDevice();
+    if (!LeaveForeignSettings(PortName())) GTEST_SKIP() << "no such settings on this platform";
+    ASSERT_FALSE(DeviceIsRaw(PortName()));
+    ASSERT_EQ(SerialOpenDevice(PortName(), 57600, HandshakeCts), 1);
+    EXPECT_TRUE(DeviceIsRaw(PortName()));
+}
+
 TEST_F(SerialLine, PurgeOnQuietLineReturnsAtOnce) {
     const uint32_t start = TickCount();
     PurgeSerialInput();

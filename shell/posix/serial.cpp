@@ -42,10 +42,14 @@ bool ApplyLineSettings(int fd, uint32_t baudRate, uint8_t handShake) {
     speed_t speed;
     termios line;
     if (!SpeedFor(baudRate, &speed) || tcgetattr(fd, &line) != 0) return false;
-    cfmakeraw(&line);
-    line.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    line.c_cflag |= CS8 | CLOCAL | CREAD;
+    // Built from nothing: no setting a previous program left (software flow
+    // control, character mapping) may touch the bytes.
+    line.c_iflag = 0;
+    line.c_oflag = 0;
+    line.c_lflag = 0;
+    line.c_cflag = CS8 | CLOCAL | CREAD;
     if (handShake == HandshakeCts) line.c_cflag |= CRTSCTS;
+    for (cc_t& c : line.c_cc) c = 0;
     line.c_cc[VMIN] = 0;
     line.c_cc[VTIME] = 0;
     if (cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0) return false;

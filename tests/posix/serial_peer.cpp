@@ -65,6 +65,37 @@ bool SecondOpenRefused() {
     return true;
 }
 
+namespace {
+const tcflag_t kForeignInput = IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP;
+
+// Reads the device's settings and, with apply, writes back what change made of them.
+bool EditSettings(const char* device, bool apply, bool (*change)(termios*)) {
+    int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    termios line;
+    bool ok = tcgetattr(fd, &line) == 0 && change(&line);
+    if (ok && apply) ok = tcsetattr(fd, TCSANOW, &line) == 0;
+    close(fd);
+    return ok;
+}
+}  // namespace
+
+bool LeaveForeignSettings(const char* device) {
+    return EditSettings(device, true, [](termios* line) {
+        line->c_iflag |= kForeignInput;
+        line->c_oflag |= OPOST | ONLCR;
+        line->c_lflag |= ICANON | ECHO | ISIG;
+        return true;
+    });
+}
+
+bool DeviceIsRaw(const char* device) {
+    return EditSettings(device, false, [](termios* line) {
+        return (line->c_iflag & kForeignInput) == 0 && (line->c_oflag & OPOST) == 0 &&
+               (line->c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0;
+    });
+}
+
 const char* MissingDeviceName() {
     return "/dev/mosslane-no-such-tty";
 }

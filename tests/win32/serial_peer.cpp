@@ -56,6 +56,9 @@ bool SecondOpenRefused() {
     return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
 }
 
+bool LeaveForeignSettings(const char*) { return false; }
+bool DeviceIsRaw(const char*) { return true; }
+
 const char* MissingDeviceName() {
     return "COM9";
 }
