@@ -90,6 +90,16 @@ TEST_F(DriverTest, SendAttemptsComeAtMostEveryTenSeconds) {
     EXPECT_EQ(2u, LinkRequests());
 }
 
+TEST_F(DriverTest, AttemptsGoOnWhenTheTickCountWraps) {
+    testfs::WriteFile(out_ / "a.txt", "a");
+    fakeline::SetTick(0xFFFF0000u);
+    PollTick();
+    EXPECT_EQ(1u, LinkRequests());
+    fakeline::SetTick(0x00000100u);  // 65.8 s later, after the wrap
+    PollTick();
+    EXPECT_EQ(2u, LinkRequests());
+}
+
 TEST_F(DriverTest, CompletedBatchEmptiesTheOutgoingFolder) {
     testfs::WriteFile(out_ / "docs" / "a.txt", "hello");
     testfs::WriteFile(out_ / "b.bin", testfs::Pattern(3000));

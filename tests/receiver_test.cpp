@@ -194,7 +194,7 @@ TEST_F(ReceiverTest, DuplicateBlockIsAcknowledgedNotWritten) {
     Bytes block1 = MakePacket(1, Text(std::string(128, 'p')), false);
     Run({{kReady, MakeHeader("a.bin", 200)},
          {kAckReady, MakeHeader("a.bin", 200)},  // repeated header: duplicate of block 0
-         {kAck, block1},
+         {kAckReady, block1},                    // answered with a fresh ready byte
          {kAck, block1},
          {kAck, MakePacket(2, Text(std::string(72, 'q')), false)},
          {kAck, B({EOT})},
@@ -273,7 +273,9 @@ TEST_F(ReceiverTest, HostileHeadersNeverLeaveTheIncomingFolder) {
         EXPECT_FALSE(testfs::fs::exists(folder_.Path() / "escape.txt"));
         EXPECT_FALSE(testfs::fs::exists(folder_.Path().parent_path() / "escape.txt"));
         EXPECT_EQ(c.created, script_->Finished());
-        if (!c.created) EXPECT_EQ(0u, FilesIn());
+        if (!c.created) {
+            EXPECT_EQ(0u, FilesIn());
+        }
     }
     EXPECT_EQ(3u, FilesIn()) << "the others arrived under safe names";
 }

@@ -40,7 +40,8 @@ void SetProgressFunction(ProgressFn progress) { progressFunction = progress; }
 
 void PollTick() {
     if (TryReceive()) return;
-    if (TickCount() <= lastSendAttempt + kSendInterval) return;
+    // Elapsed time, so that attempts go on across the tick count's wrap.
+    if (TickCount() - lastSendAttempt <= kSendInterval) return;
     lastSendAttempt = TickCount();
     TrySend();
 }

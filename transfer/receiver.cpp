@@ -22,6 +22,7 @@ struct Batch {
     FsHandle file;
     int expectedTotal;     // 133 or 1029, from the type byte
     bool alreadyCounted;   // the damaged packet was counted by CheckPacket
+    bool noBlockYet;       // the header was taken, no data block yet
 };
 
 enum : int { WaitAbort = -1 };
@@ -119,6 +120,7 @@ State OnAckHeader(Batch& b) {
     SerialWriteByte(Ready);
     SetCodecSequence(static_cast<uint8_t>(CodecSequence() + 1));
     b.status->errors = 0;
+    b.noBlockYet = true;
     return AwaitBlock;
 }
 
@@ -139,7 +141,7 @@ bool StoreBlock(Batch& b) {
     if (count > left) count = left;
     if (WriteIncoming(b.file, CodecPacket()->data(), count)) return false;
     b.status->bytesLeft -= count;
-    b.status->totalBytes += count;
+    CountMovedBytes(b.status, count);
     return true;
 }
 
@@ -157,7 +159,18 @@ State OnCheckBlock(Batch& b) {
 State OnAckBlock(Batch& b) {
     if (b.progress(b.status, Counters)) return Abort;
     SerialWriteByte(ACK);
+    b.noBlockYet = false;
     SetCodecSequence(static_cast<uint8_t>(CodecSequence() + 1));
+    b.status->errors = 0;
+    return AwaitBlock;
+}
+
+// A repeated header means the sender missed its ACK or the ready byte behind
+// it, and it waits for the ready byte: without a fresh one both sides would
+// repeat themselves until someone cancels.
+State OnAckDuplicate(Batch& b) {
+    SerialWriteByte(ACK);
+    if (b.noBlockYet) SerialWriteByte(Ready);
     b.status->errors = 0;
     return AwaitBlock;
 }
@@ -199,7 +212,7 @@ State Step(Batch& b, State state) {
     case NakBlock: return Nak(b, AwaitBlock);
     case CheckBlock: return OnCheckBlock(b);
     case AckBlock: return OnAckBlock(b);
-    case AckDuplicate: SerialWriteByte(ACK); b.status->errors = 0; return AwaitBlock;
+    case AckDuplicate: return OnAckDuplicate(b);
     case EndOfFile: return OnEndOfFile(b);
     case Abort: AwaitSilence(1); WriteCancel(); return Finished;
     case Finished: break;
@@ -218,7 +231,7 @@ void ReceiveBatch(ProgressFn progress) {
     SetCodecCanCount(0);
     progress(status, TransferOpening);
 
-    Batch batch{progress, status, kNoFile, ShortPacket, false};
+    Batch batch{progress, status, kNoFile, ShortPacket, false, false};
     for (State state = RequestHeader; state != Finished;) state = Step(batch, state);
     if (batch.file != kNoFile) CloseStoredFile(batch.file);
     // A file created but not completed is not kept.

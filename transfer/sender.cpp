@@ -125,7 +125,7 @@ State OnReadBlock(Batch& b) {
     int count = longBlock ? LongData : (left < ShortData ? left : ShortData);
     if (ReadOutgoing(b.file, CodecPacket()->data(), count)) return Abort;
     b.status->bytesLeft -= count;
-    b.status->totalBytes += count;
+    CountMovedBytes(b.status, count);
     FramePacket(longBlock ? LongPacket : ShortPacket);
     return SendBlock;
 }

@@ -20,5 +20,9 @@ enum : int16_t { Counters = 0, FileStarted = 1, BatchFinished = 2, TransferOpeni
 // the user has asked to cancel this transfer.
 typedef uint16_t (*ProgressFn)(TransferStatus* status, int16_t event);
 
+// Adds bytes moved to the batch total, which stops at its largest value
+// rather than overflowing in a batch of 2 GiB or more.
+void CountMovedBytes(TransferStatus* status, int32_t count);
+
 // The program's record.
 TransferStatus* CurrentTransferStatus();

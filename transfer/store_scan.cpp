@@ -131,15 +131,19 @@ int ListFolder(bool topLevel) {
 
 char** ScanOutgoing() {
     list = static_cast<char**>(malloc(sizeof(char*)));
-    if (list == nullptr) return nullptr;
+    if (list == nullptr) {
+        ShowMessage(MessageLowMemory);
+        return nullptr;
+    }
     list[0] = nullptr;
     listCount = 0;
     lowMemory = false;
     PopPrefix(0);
     ListFolder(true);
-    if (lowMemory) ShowMessage(MessageLowMemory);
     char** found = list;
     list = nullptr;
+    // Shown once the scan's own state is free: the box serves window messages.
+    if (lowMemory) ShowMessage(MessageLowMemory);
     if (listCount == 0) {
         free(found);
         return nullptr;

@@ -292,11 +292,24 @@ void FsCloseDir(FsDir dir) {
 bool FsLastWriteTime(const char* path, FsTime* time) {
     NativePath np;
     if (!ToNative(path, &np)) return false;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    BOOL ok = np.wide ? GetFileAttributesExW(np.widePath, GetFileExInfoStandard, &data)
-                      : GetFileAttributesExA(path, GetFileExInfoStandard, &data);
+    // Finding the entry itself gives its time on every Windows; the attribute
+    // query that would also do came only with Windows 98.
+    FILETIME written;
+    if (np.wide) {
+        WIN32_FIND_DATAW found;
+        HANDLE h = FindFirstFileW(np.widePath, &found);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        FindClose(h);
+        written = found.ftLastWriteTime;
+    } else {
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA(path, &found);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        FindClose(h);
+        written = found.ftLastWriteTime;
+    }
     SYSTEMTIME st;
-    if (!ok || !FileTimeToSystemTime(&data.ftLastWriteTime, &st)) return false;
+    if (!FileTimeToSystemTime(&written, &st)) return false;
     ToFsTime(st, time);
     return true;
 }
