@@ -80,6 +80,7 @@ TEST_F(ReceiverTest, FilesArriveUnderTheirRelativePaths) {
         {"docs\\letters\\deep\\b.bin", testfs::Pattern(2500)},
         {"empty.bin", ""},
         {"exact.bin", testfs::Pattern(1024)},
+        {"long\\" + std::string(150, 'n') + ".bin", "travels in a long header"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -155,6 +156,26 @@ TEST_F(ReceiverTest, DamagedBlockIsNakedOnceAndCountedOnce) {
     for (const auto& e : fakefront::Events())
         if (errors.empty() || errors.back() != e.errors) errors.push_back(e.errors);
     EXPECT_EQ((std::vector<int16_t>{0, 1, 0}), errors);
+}
+
+TEST_F(ReceiverTest, DamagedOrLateHeaderIsNakedAndTakenWhenRepeated) {
+    Bytes good = MakeHeader("a.bin", 2);
+    Bytes damaged = good;
+    damaged[5] ^= 0x01;
+    Bytes cut(good.begin(), good.begin() + 60);  // the rest never comes
+    for (const Bytes& first : {damaged, cut}) {
+        fakeline::Reset();
+        fakefront::Reset();
+        Run({{kReady, first},
+             {B({NAK}), good},
+             {kAckReady, MakePacket(1, Text("ok"), false)},
+             {kAck, B({EOT})},
+             {kAckReady, EndOfBatchBlock()},
+             {kAck, {}}});
+        EXPECT_TRUE(script_->Finished()) << script_->StepsDone();
+        EXPECT_EQ("ok", Incoming("a.bin"));
+        testfs::fs::remove(in_ / "a.bin");
+    }
 }
 
 TEST_F(ReceiverTest, NakComesAfterAQuietSecond) {

@@ -175,6 +175,38 @@ TEST_F(SenderTest, ElevenNaksInARowAbortAfterAQuietSecond) {
     EXPECT_FALSE(Finished());
 }
 
+TEST_F(SenderTest, RejectedPacketsAndEotAreSentAgain) {
+    struct Case { const char* what; std::function<bool(const Bytes&)> matches; int rejections; bool finished; };
+    auto header = [](const Bytes& w) { return w.size() == ShortPacket && w[1] == 0 && w[3] != 0; };
+    auto eot = [](const Bytes& w) { return w == B({EOT}); };
+    auto endBlock = [](const Bytes& w) { return w == EndOfBatchBlock(); };
+    const Case cases[] = {
+        {"header", header, 3, true},
+        {"EOT", eot, 2, true},
+        {"end block", endBlock, 10, true},
+        {"end block", endBlock, 11, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " rejected " + std::to_string(c.rejections) + " times");
+        fakeline::Reset();
+        fakefront::Reset();
+        TearDown();
+        list_ = nullptr;
+        peer_ = ReceiverPeer();
+        AddFile("a.bin", "abc");
+        int rejected = 0;
+        peer_.rule = [&](const Bytes& w, size_t) {
+            if (!c.matches(w) || rejected >= c.rejections) return ReceiverPeer::Normal;
+            ++rejected;
+            return rejected % 2 ? ReceiverPeer::Nak : ReceiverPeer::Silent;
+        };
+        Send({"a.bin"});
+        EXPECT_EQ(c.finished, Finished());
+        EXPECT_EQ(c.finished ? 0u : 3u, peer_.Count(B({CAN})));
+        EXPECT_FALSE(InOutgoing("a.bin")) << "sent before the end block";
+    }
+}
+
 TEST_F(SenderTest, ASilentPeerAbortsAfterFiveSeconds) {
     AddFile("a.bin", "abc");
     fakeline::SetPeer([](const Bytes&) {});
