@@ -6,11 +6,18 @@
 
 #include <cstdlib>
 
+#include "helper_ready.h"
+
 int main(int argc, char **argv)
 {
     if (argc < 3) return 2;
     int control = std::atoi(argv[2]);
     DWORD timeout = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 20000;
+    HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, kHelperReadyEvent);
+    if (ready) {
+        SetEvent(ready);
+        CloseHandle(ready);
+    }
     DWORD start = GetTickCount();
     HWND window = nullptr;
     while (!(window = FindWindowA(nullptr, argv[1]))) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "helper_ready.h"
 #include "tally_loader.h"
 
 namespace {
@@ -42,10 +43,14 @@ int main(int argc, char **argv)
     }
     PROCESS_INFORMATION helper = {};
     bool helped = argc > next;
+    // The helper says when it is running: a busy machine can take longer to
+    // start a process than the library takes to print.
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, kHelperReadyEvent);
     if (helped && !StartHelper(next, argc, argv, &helper)) {
         std::printf("cannot start the helper\n");
         return 2;
     }
+    if (helped && ready) WaitForSingleObject(ready, 30000);
     long result = lib.Print(argv[1], std::atol(argv[2]));
     if (device) WriteProfileStringA("windows", "device", saved);
     std::printf("result %ld\n", result);
