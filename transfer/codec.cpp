@@ -61,6 +61,10 @@ uint8_t CodecSequence() { return sequence; }
 void SetCodecSequence(uint8_t value) { sequence = value; }
 uint16_t CodecCanCount() { return canCount; }
 void SetCodecCanCount(uint16_t count) { canCount = count; }
+bool SecondCanInARow() {
+    if (canCount < UINT16_MAX) ++canCount;
+    return canCount >= 2;
+}
 void SetCodecStatus(TransferStatus* record) { status = record; }
 void ResetErrors() { status->errors = 0; }
 

@@ -32,6 +32,8 @@ uint8_t CodecSequence();
 void SetCodecSequence(uint8_t sequence);
 uint16_t CodecCanCount();
 void SetCodecCanCount(uint16_t count);
+// Counts a CAN read as a control byte; true when it is the second in a row.
+bool SecondCanInARow();
 // The error counter is the status record's error field.
 void SetCodecStatus(TransferStatus* status);
 void ResetErrors();

@@ -35,8 +35,7 @@ int WaitForBlockStart(Batch& b) {
         if (got == Cancelled) return WaitAbort;
         if (got == TimedOut || got == EOT) return got;
         if (got == CAN) {
-            SetCodecCanCount(static_cast<uint16_t>(CodecCanCount() + 1));
-            if (CodecCanCount() >= 2) return WaitAbort;
+            if (SecondCanInARow()) return WaitAbort;
             continue;
         }
         if (got == SOH || got == STX) {

@@ -35,8 +35,7 @@ int ReadReply(ProgressFn progress, uint8_t first, uint8_t second = 0) {
         if (reply == Cancelled) return ReplyAbort;
         if (reply == TimedOut) return TimedOut;
         if (reply == CAN) {
-            SetCodecCanCount(static_cast<uint16_t>(CodecCanCount() + 1));
-            if (CodecCanCount() >= 2) return ReplyAbort;
+            if (SecondCanInARow()) return ReplyAbort;
             continue;
         }
         if (reply == first || (second != 0 && reply == second)) return reply;
