@@ -97,10 +97,11 @@ State OnOpenFile(Batch& b) {
     return SendHeader;
 }
 
-State OnAwaitHeaderAck(Batch& b) {
+// A reply wait whose ACK moves on and whose NAK or silence means a retry.
+State AwaitAck(Batch& b, State onAck, State onRetry) {
     int reply = ReadReply(b.progress, ACK, NAK);
     if (reply == ReplyAbort) return Abort;
-    return reply == ACK ? AwaitDataReady : HeaderRetry;
+    return reply == ACK ? onAck : onRetry;
 }
 
 State OnAwaitDataReady(Batch& b) {
@@ -143,12 +144,6 @@ State OnFileDone(Batch& b) {
     return SendEot;
 }
 
-State OnAwaitEotAck(Batch& b) {
-    int reply = ReadReply(b.progress, ACK, NAK);
-    if (reply == ReplyAbort) return Abort;
-    return reply == ACK ? FileSent : EotRetry;
-}
-
 // The file is deleted only once the peer has confirmed its end: a lost EOT
 // exchange must leave it here to be sent again rather than on neither side.
 State OnFileSent(Batch& b) {
@@ -187,7 +182,7 @@ State Step(Batch& b, State state) {
     case NextFile: return OnNextFile(b);
     case OpenFile: return OnOpenFile(b);
     case SendHeader: WritePacket(b.headerLength); return AwaitHeaderAck;
-    case AwaitHeaderAck: return OnAwaitHeaderAck(b);
+    case AwaitHeaderAck: return AwaitAck(b, AwaitDataReady, HeaderRetry);
     case HeaderRetry: return Retry(SendHeader);
     case AwaitDataReady: return OnAwaitDataReady(b);
     case NextBlock: return OnNextBlock(b);
@@ -197,7 +192,7 @@ State Step(Batch& b, State state) {
     case BlockRetry: return Retry(SendBlock);
     case FileDone: return OnFileDone(b);
     case SendEot: SerialWriteByte(EOT); return AwaitEotAck;
-    case AwaitEotAck: return OnAwaitEotAck(b);
+    case AwaitEotAck: return AwaitAck(b, FileSent, EotRetry);
     case EotRetry: return Retry(SendEot);
     case FileSent: return OnFileSent(b);
     case PrepareEndOfBatch: return OnPrepareEndOfBatch(b);
