@@ -96,7 +96,7 @@ int Usage() {
           "  command ID | click-cancel | close | endsession | texts | menu [CLASS] | rect CLASS TITLE|-\n"
           "  message-box MS [BUTTON] | chooser TITLE MS FOLDER|--cancel\n"
           "  textprefs MS [--ext TEXT] [--check 0|1] (--ok|--cancel|--leave)\n"
-          "  post-key CLASS VK | hold-port COMn MS\n",
+          "  post-key CLASS VK | hold-port COMn MS | show | volatile-key PATH\n",
           stderr);
     return 2;
 }
@@ -364,6 +364,32 @@ int CmdHoldPort(const char* port, DWORD ms) {
     return 0;
 }
 
+// Shows the minimised main window, as a click on its icon does, for a picture of it.
+int CmdShow() {
+    HWND main;
+    if (NeedMain(&main)) return 1;
+    ShowWindowAsync(main, SW_RESTORE);
+    DWORD start = GetTickCount();
+    while (IsIconic(main) && GetTickCount() - start < 5000) Sleep(kPollMs);
+    return IsIconic(main) ? 1 : 0;
+}
+
+// A volatile key cannot have lasting sub-keys: creating the settings key under
+// one fails, as a key the user may not write does.
+int CmdVolatileKey(const char* path) {
+    HKEY key;
+    DWORD disposition = 0;
+    LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                  &key, &disposition);
+    if (result != ERROR_SUCCESS) {
+        fprintf(stderr, "cannot create volatile key %s: %ld\n", path, result);
+        return 1;
+    }
+    RegCloseKey(key);
+    printf("%s\n", disposition == REG_CREATED_NEW_KEY ? "created" : "existed");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -387,6 +413,8 @@ int main(int argc, char** argv) {
     else if (!strcmp(cmd, "chooser") && n == 3) status = CmdChooser(a[0], strtoul(a[1], nullptr, 10), a[2]);
     else if (!strcmp(cmd, "textprefs")) status = CmdTextPrefs(n, a);
     else if (!strcmp(cmd, "post-key") && n == 2) status = CmdPostKey(a[0], static_cast<int>(strtol(a[1], nullptr, 0)));
+    else if (!strcmp(cmd, "show") && n == 0) status = CmdShow();
+    else if (!strcmp(cmd, "volatile-key") && n == 1) status = CmdVolatileKey(a[0]);
     else if (!strcmp(cmd, "hold-port") && n == 2) status = CmdHoldPort(a[0], strtoul(a[1], nullptr, 10));
     else return Usage();
     fflush(stdout);

@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""MossLane.exe's menu commands under Wine, sent as the menu sends them
+(WM_COMMAND with lParam 0): line settings with their check marks, ports that
+cannot be opened, the choosers and Text File Preferences, Help and About, and
+every way out. Screenshots go to BUILD_DIR/tests/gui/shots.
+Usage: commands_session.py BUILD_DIR"""
+
+import os
+import struct
+import subprocess
+import sys
+import time
+
+from mossbox import WINE, Failure, MossBox, PtyPair, Suite, text_of, wait_until
+
+suite = Suite()
+check = suite.check
+SHOTS = None
+VK_SPACE = 0x20
+
+
+def start_seeded(box):
+    incoming, outgoing = box.path("in"), box.path("out")
+    os.makedirs(incoming, exist_ok=True)
+    os.makedirs(outgoing, exist_ok=True)
+    if not (box.settings() or {}).get("InDirectory"):
+        box.seed_folders(incoming, outgoing)
+    program = box.start()
+    box.wait_main()
+    wait_until(lambda: "HandShake" in (box.settings() or {}), 20, "the first port open")
+    return program
+
+
+def shot(box, name, window_class=None, title="-"):
+    path = box.screenshot(os.path.join(SHOTS, name), window_class, title)
+    print(f"     screenshot: {path}", flush=True)
+
+
+def await_marks(box, marks, what):
+    try:
+        wait_until(lambda: box.checked() == marks, 10, what)
+    except Failure:
+        raise Failure(f"{what}: check marks {box.checked()}, expected {marks}")
+
+
+# command, value, stored bytes, check marks afterwards (COM1 4..COM4 7, 115200 8, 57600 9, 19200 10, CTS 11, None 12)
+LINE_CHOICES = [
+    (4, "SerialPort", b"\1", [4, 9, 11]),
+    (8, "BaudRate", struct.pack("<I", 115200), [4, 8, 11]),
+    (10, "BaudRate", struct.pack("<I", 19200), [4, 10, 11]),
+    (12, "HandShake", b"\2", [4, 10, 12]),
+    (11, "HandShake", b"\1", [4, 10, 11]),
+    (7, "SerialPort", b"\4", [7, 10, 11]),
+    (9, "BaudRate", struct.pack("<I", 57600), [7, 9, 11]),
+    (5, "SerialPort", b"\2", [5, 9, 11]),
+    (5, "SerialPort", b"\2", [5, 9, 11]),  # the checked item again re-opens the port
+]
+
+
+def line_choices(box):
+    await_marks(box, [5, 9, 11], "after start-up")
+    for command, name, stored, marks in LINE_CHOICES:
+        box.drive("command", command)
+        wait_until(lambda: (box.settings() or {}).get(name) == stored, 10, f"command {command} storing {name}")
+        await_marks(box, marks, f"command {command}")
+        check(box.message_box(0, 0) is None, f"command {command} showed a message")
+
+
+def port_unavailable(box, program):
+    # Command 6 from the menu is COM3, which leads nowhere here.
+    box.drive("command", 6)
+    text = box.message_box(10000)
+    check(text == "The serial port is not available.", f"COM3: message {text!r}")
+    check((box.settings() or {}).get("SerialPort") == b"\3", "COM3 was not stored")
+    await_marks(box, [], "after a failed open")
+    # COM4 held by another program.
+    holder = subprocess.Popen([WINE, box.driver, "hold-port", "COM4", "60000"], env=box.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        check(holder.stdout.readline().strip() == b"holding", "the holder could not open COM4")
+        box.drive("command", 7)
+        text = box.message_box(10000)
+        check(text == "The serial port is not available.", f"held COM4: message {text!r}")
+        check(program.running(), "the program ended after message 5")
+        await_marks(box, [], "after a held port")
+    finally:
+        holder.kill()
+        holder.wait()
+    box.drive("command", 5)
+    await_marks(box, [5, 9, 11], "back on COM2")
+    check(box.texts()["7"] == "Idle", "the panel does not read Idle")
+
+
+def held_at_start_up(box, earlier):
+    if earlier.running():
+        box.drive("command", 14)
+        earlier.wait_exit()
+    holder = subprocess.Popen([WINE, box.driver, "hold-port", "COM2", "60000"], env=box.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        check(holder.stdout.readline().strip() == b"holding", "the holder could not open COM2")
+        program = box.start()
+        text = box.message_box(20000)
+        check(text == "The serial port is not available.", f"message {text!r}")
+        box.wait_main()
+        check(program.running(), "the program ended")
+        await_marks(box, [], "with the port held")
+        check(box.message_box(1000, 0) is None, "message 5 came twice")
+        box.drive("command", 4)
+        await_marks(box, [4, 9, 11], "after choosing the free COM1")
+        box.drive("command", 5)
+        check(box.message_box(10000) == "The serial port is not available.", "COM2 still held: no message")
+    finally:
+        holder.kill()
+        holder.wait()
+    box.drive("command", 5)
+    await_marks(box, [5, 9, 11], "back on COM2")
+    return program
+
+
+# typed text, check box, button, stored list, stored translate flag
+TEXT_PREFS = [
+    ("*.TXT, *.doc", 0, "--ok", " .txt .doc", b"\0"),
+    ("*.TXT, *.doc", 1, "--cancel", " .txt .doc", b"\0"),  # Cancel keeps both
+    (".txt", 1, "--ok", ".txt", b"\1"),
+    ("a,,b\t*c", 1, "--ok", "a b c", b"\1"),
+    ("", 1, "--ok", "", b"\1"),
+    (".txt .ini", 1, "--ok", ".txt .ini", b"\1"),
+]
+
+
+def text_preferences(box):
+    for typed, checked, button, stored, translate in TEXT_PREFS:
+        box.drive("command", 3)
+        out = box.drive("textprefs", 10000, "--ext", typed, "--check", checked, "--leave")
+        if typed == TEXT_PREFS[0][0] and button == "--ok":
+            shot(box, "text-file-preferences.png", "#32770", "Text File Preferences")
+        box.drive("textprefs", 10000, button)
+        values = box.settings()
+        want = (stored, translate)
+        got = (text_of(values["TextExtensions"]), values["TranslateText"])
+        check(len(values["TextExtensions"]) == 256, "TextExtensions is not 256 bytes")
+        check(got == want, f"typed {typed!r} {button}: stored {got!r}, expected {want!r}")
+    # The dialog opens with what is in force.
+    box.drive("command", 3)
+    out = box.drive("textprefs", 10000, "--cancel")
+    check("ext=.txt .ini" in out and "check=1" in out, f"the dialog opened with {out!r}")
+
+
+def folder_choosers(box):
+    other = box.path("other-in")
+    os.makedirs(other, exist_ok=True)
+    before = box.settings()["InDirectory"]
+    box.drive("command", 1)
+    box.answer_chooser("Select Incoming Folder", None)
+    check(box.settings()["InDirectory"] == before, "a cancelled chooser changed the folder")
+    box.drive("command", 1)
+    box.answer_chooser("Select Incoming Folder", other)
+    check(text_of(box.settings()["InDirectory"]) == box.windows_path(other), "the chosen folder was not stored")
+    # A drive root is stored as the drive alone.
+    box.drive("command", 2)
+    box.answer_chooser("Select Outgoing Folder", "/")
+    value = box.settings()["OutDirectory"]
+    check(len(value) == 260 and text_of(value) == "Z:", f"the root was stored as {text_of(value)!r}")
+    box.drive("command", 1)
+    box.answer_chooser("Select Incoming Folder", box.path("in"))
+    box.drive("command", 2)
+    box.answer_chooser("Select Outgoing Folder", box.path("out"))
+
+
+def idle_window(box):
+    box.drive("show")
+    texts = box.texts()
+    idle = {"7": "Idle", "1": "", "2": "0", "3": "0", "4": "0", "5": "0", "caption": "Moss Lane"}
+    check(all(texts.get(k) == v for k, v in idle.items()), f"idle panel {texts}")
+    check(texts.get("cancel-visible") == "0", "Cancel is visible while idle")
+    shot(box, "main-window-idle.png", "MossLane")
+
+
+def about_window(box):
+    box.drive("command", 16)
+    box.drive("wait-window", "Brim About Box", "-", 10000)
+    time.sleep(0.5)  # the first paint
+    shot(box, "about.png", "Brim About Box")
+    box.drive("post-key", "Brim About Box", VK_SPACE)
+    check(box.drive_code("wait-gone", "Brim About Box", "-", 10000)[0] == 0, "About stayed open after a key")
+    check(box.texts()["7"] == "Idle", "the main window does not answer after About")
+
+
+def help_contents(box):
+    hlp = os.path.join(box.build_dir, "shell", "MossLane.hlp")
+    check(os.path.exists(hlp), f"{hlp} missing")
+    box.drive("command", 15)
+    code, _ = box.drive_code("wait-window", "MS_WINHELP", "-", 20000)
+    if code != 0:
+        box.drive_code("chooser", "Open Help File", 1000, "--cancel")
+        box.message_box(1000, 1)
+        raise Failure("no help viewer window")
+    stored = text_of(box.settings().get("HelpFile", b""))
+    check(stored.lower() == box.windows_path(hlp).lower(), f"HelpFile stored as {stored!r}")
+    time.sleep(1.0)  # the viewer's first paint
+    shot(box, "help-viewer.png", "MS_WINHELP")
+
+
+# how the program is asked to end, and what the settings key looks like afterwards
+EXITS = [
+    ("Exit", ["command", 14], True),
+    ("closing the window", ["close"], True),
+    ("log-off", ["endsession"], True),
+    ("Clean Registry and Exit", ["command", 13], False),
+]
+
+
+def exits(box, program):
+    for label, action, key_stays in EXITS:
+        if program is None or not program.running():
+            program = start_seeded(box)
+        out = box.drive(*action)
+        if action[0] == "endsession":
+            check(out.strip() not in ("0", "no answer"), f"log-off answered {out.strip()!r}")
+        code = program.wait_exit()
+        check(code == 0, f"{label}: exit code {code}")
+        check((box.settings() is not None) == key_stays, f"{label}: settings key {'gone' if key_stays else 'kept'}")
+        check(box.drive_code("wait-window", "MS_WINHELP", "-", 0)[0] != 0 or label == "Clean Registry and Exit",
+              f"{label}: the help viewer is still open")
+        program = None
+
+
+def main():
+    global SHOTS
+    build = sys.argv[1]
+    SHOTS = os.path.join(os.path.abspath(build), "tests", "gui", "shots")
+    with PtyPair() as cable, PtyPair() as cable2, \
+            MossBox(build, ports={"COM1": cable.a, "COM2": cable.b, "COM3": "/nonexistent/tty3",
+                                  "COM4": cable2.a}) as box:
+        program = start_seeded(box)
+        suite.run("port, speed and handshaking choices store the value and move the marks", line_choices, box)
+        suite.run("a port that cannot be opened shows message 5 and the program runs on",
+                  port_unavailable, box, program)
+        suite.run("text file preferences are normalised and stored, Cancel keeps them", text_preferences, box)
+        suite.run("folder choosers from the menu: cancel, a folder, a drive root", folder_choosers, box)
+        suite.run("the idle main window", idle_window, box)
+        suite.run("About opens and closes on a key", about_window, box)
+        suite.run("Help > Contents opens the help file beside the program", help_contents, box)
+        later = [None]
+
+        def held():
+            later[0] = held_at_start_up(box, program)
+        suite.run("a port held at start-up shows message 5 once; another port opens", held)
+        suite.run("Exit, close, log-off end with 0; Clean Registry and Exit removes the key",
+                  exits, box, later[0])
+    return suite.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
