@@ -7,11 +7,10 @@ Usage: commands_session.py BUILD_DIR"""
 
 import os
 import struct
-import subprocess
 import sys
 import time
 
-from mossbox import WINE, Failure, MossBox, PtyPair, Suite, text_of, wait_until
+from mossbox import Failure, MossBox, PtyPair, Suite, text_of, wait_until
 
 suite = Suite()
 check = suite.check
@@ -72,50 +71,48 @@ def port_unavailable(box, program):
     text = box.message_box(10000)
     check(text == "The serial port is not available.", f"COM3: message {text!r}")
     check((box.settings() or {}).get("SerialPort") == b"\3", "COM3 was not stored")
+    check(program.running(), "the program ended after message 5")
     await_marks(box, [], "after a failed open")
-    # COM4 held by another program.
-    holder = subprocess.Popen([WINE, box.driver, "hold-port", "COM4", "60000"], env=box.env,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    try:
-        check(holder.stdout.readline().strip() == b"holding", "the holder could not open COM4")
-        box.drive("command", 7)
-        text = box.message_box(10000)
-        check(text == "The serial port is not available.", f"held COM4: message {text!r}")
-        check(program.running(), "the program ended after message 5")
-        await_marks(box, [], "after a held port")
-    finally:
-        holder.kill()
-        holder.wait()
     box.drive("command", 5)
     await_marks(box, [5, 9, 11], "back on COM2")
     check(box.texts()["7"] == "Idle", "the panel does not read Idle")
 
 
-def held_at_start_up(box, earlier):
-    if earlier.running():
-        box.drive("command", 14)
-        earlier.wait_exit()
-    holder = subprocess.Popen([WINE, box.driver, "hold-port", "COM2", "60000"], env=box.env,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    try:
-        check(holder.stdout.readline().strip() == b"holding", "the holder could not open COM2")
-        program = box.start()
-        text = box.message_box(20000)
-        check(text == "The serial port is not available.", f"message {text!r}")
-        box.wait_main()
-        check(program.running(), "the program ended")
-        await_marks(box, [], "with the port held")
-        check(box.message_box(1000, 0) is None, "message 5 came twice")
-        box.drive("command", 4)
-        await_marks(box, [4, 9, 11], "after choosing the free COM1")
-        box.drive("command", 5)
-        check(box.message_box(10000) == "The serial port is not available.", "COM2 still held: no message")
-    finally:
-        holder.kill()
-        holder.wait()
+def fresh(box):
+    """Ends whatever runs in the box, then starts the program with its folders."""
+    for program in box.programs:
+        if program.running():
+            box.drive_code("command", 14)
+            try:
+                program.wait_exit(10)
+            except Failure:
+                program.kill()
+    return start_seeded(box)
+
+
+def unavailable_at_start_up(box):
+    """The stored port cannot be opened at start-up: message 5 once, the window
+    still comes, and another port then opens. (A port held by another Windows
+    program cannot be staged here: Wine opens a serial device however often it
+    is asked, and root passes Linux's exclusive-tty lock.)"""
+    fresh(box)
+    box.drive("command", 6)
+    box.message_box(10000)
+    box.drive("command", 14)
+    box.programs[-1].wait_exit()
+    program = box.start()
+    text = box.message_box(20000)
+    check(text == "The serial port is not available.", f"message {text!r}")
+    box.wait_main()
+    check(program.running(), "the program ended")
+    check(box.window_state()["iconic"] == "1", "the main window is not shown minimised")
+    await_marks(box, [], "with the port unavailable")
+    check(box.message_box(1000, 0) is None, "message 5 came twice")
+    box.drive("command", 4)
+    await_marks(box, [4, 9, 11], "after choosing the free COM1")
+    check(box.settings().get("SerialPort") == b"\1", "COM1 was not stored")
     box.drive("command", 5)
     await_marks(box, [5, 9, 11], "back on COM2")
-    return program
 
 
 # typed text, check box, button, stored list, stored translate flag
@@ -211,10 +208,9 @@ EXITS = [
 ]
 
 
-def exits(box, program):
+def exits(box):
     for label, action, key_stays in EXITS:
-        if program is None or not program.running():
-            program = start_seeded(box)
+        program = fresh(box)
         out = box.drive(*action)
         if action[0] == "endsession":
             check(out.strip() not in ("0", "no answer"), f"log-off answered {out.strip()!r}")
@@ -223,7 +219,6 @@ def exits(box, program):
         check((box.settings() is not None) == key_stays, f"{label}: settings key {'gone' if key_stays else 'kept'}")
         check(box.drive_code("wait-window", "MS_WINHELP", "-", 0)[0] != 0 or label == "Clean Registry and Exit",
               f"{label}: the help viewer is still open")
-        program = None
 
 
 def main():
@@ -242,13 +237,9 @@ def main():
         suite.run("the idle main window", idle_window, box)
         suite.run("About opens and closes on a key", about_window, box)
         suite.run("Help > Contents opens the help file beside the program", help_contents, box)
-        later = [None]
-
-        def held():
-            later[0] = held_at_start_up(box, program)
-        suite.run("a port held at start-up shows message 5 once; another port opens", held)
-        suite.run("Exit, close, log-off end with 0; Clean Registry and Exit removes the key",
-                  exits, box, later[0])
+        suite.run("a port unavailable at start-up shows message 5 once; another port opens",
+                  unavailable_at_start_up, box)
+        suite.run("Exit, close, log-off end with 0; Clean Registry and Exit removes the key", exits, box)
     return suite.finish()
 
 
