@@ -62,8 +62,17 @@ def offer(batch, out_dir, stage):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(data)
-    for entry in os.listdir(stage):
-        os.rename(os.path.join(stage, entry), os.path.join(out_dir, entry))
+    move_in(stage, out_dir)
+
+
+def move_in(source, target):
+    """Renames each entry into place; into a sub-folder the last batch left behind, one by one."""
+    for entry in os.listdir(source):
+        src, dst = os.path.join(source, entry), os.path.join(target, entry)
+        if os.path.isdir(src) and os.path.isdir(dst):
+            move_in(src, dst)
+        else:
+            os.rename(src, dst)
 
 
 class WineEnd:
@@ -141,9 +150,8 @@ def check_delivery(batch, sender, receiver):
     check(not (os.path.isdir(unsent) and files_under(unsent)), f"{sender.name}: files moved to {UNSENT}")
 
 
-def watch_transfer(sender, receiver, shot_prefix):
+def watch_transfer(sender, receiver, shot_prefix, seen):
     """While the batch runs: both windows restored, menus and Close grayed, pictures."""
-    seen = {}
     for end in (sender, receiver):
         if not isinstance(end, WineEnd):
             continue
@@ -155,7 +163,6 @@ def watch_transfer(sender, receiver, shot_prefix):
             if shot_prefix:
                 path = end.box.screenshot(os.path.join(SHOTS, f"{shot_prefix}-{end.name}.png"), "MossLane")
                 print(f"     screenshot: {path} ({texts['7']} {texts['1']}, bytes left {texts['2']})", flush=True)
-    return seen
 
 
 def transfer(batch, sender, receiver, stage, shot_prefix=None):
@@ -167,8 +174,7 @@ def transfer(batch, sender, receiver, stage, shot_prefix=None):
     while True:
         for end in (sender, receiver):
             end.alive()
-        for name, value in watch_transfer(sender, receiver, shot_prefix if not seen else None).items():
-            seen.setdefault(name, value)
+        watch_transfer(sender, receiver, shot_prefix, seen)
         arrived = not files_under(sender.out_dir) and all(
             os.path.exists(os.path.join(receiver.in_dir, rel)) and
             os.path.getsize(os.path.join(receiver.in_dir, rel)) == len(want) for rel, (_, want) in batch.items())
