@@ -6,11 +6,12 @@ every way out. Screenshots go to BUILD_DIR/tests/gui/shots.
 Usage: commands_session.py BUILD_DIR"""
 
 import os
+import shutil
 import struct
 import sys
 import time
 
-from mossbox import Failure, MossBox, PtyPair, Suite, text_of, wait_until
+from mossbox import KEY, Failure, MossBox, PtyPair, Suite, folder_value, text_of, wait_until
 
 suite = Suite()
 check = suite.check
@@ -18,13 +19,13 @@ SHOTS = None
 VK_SPACE = 0x20
 
 
-def start_seeded(box):
+def start_seeded(box, exe=None):
     incoming, outgoing = box.path("in"), box.path("out")
     os.makedirs(incoming, exist_ok=True)
     os.makedirs(outgoing, exist_ok=True)
     if not (box.settings() or {}).get("InDirectory"):
         box.seed_folders(incoming, outgoing)
-    program = box.start()
+    program = box.start(exe=exe)
     box.wait_main()
     wait_until(lambda: "HandShake" in (box.settings() or {}), 20, "the first port open")
     return program
@@ -78,7 +79,7 @@ def port_unavailable(box, program):
     check(box.texts()["7"] == "Idle", "the panel does not read Idle")
 
 
-def fresh(box):
+def fresh(box, exe=None):
     """Ends whatever runs in the box, then starts the program with its folders."""
     for program in box.programs:
         if program.running():
@@ -87,7 +88,7 @@ def fresh(box):
                 program.wait_exit(10)
             except Failure:
                 program.kill()
-    return start_seeded(box)
+    return start_seeded(box, exe)
 
 
 def unavailable_at_start_up(box):
@@ -184,19 +185,80 @@ def about_window(box):
     check(box.texts()["7"] == "Idle", "the main window does not answer after About")
 
 
-def help_contents(box):
-    hlp = os.path.join(box.build_dir, "shell", "MossLane.hlp")
-    check(os.path.exists(hlp), f"{hlp} missing")
-    box.drive("command", 15)
+def viewer_opens(box, what):
     code, _ = box.drive_code("wait-window", "MS_WINHELP", "-", 20000)
     if code != 0:
-        box.drive_code("chooser", "Open Help File", 1000, "--cancel")
-        box.message_box(1000, 1)
-        raise Failure("no help viewer window")
-    stored = text_of(box.settings().get("HelpFile", b""))
-    check(stored.lower() == box.windows_path(hlp).lower(), f"HelpFile stored as {stored!r}")
+        # Never leave a chooser or an error box of the viewer waiting.
+        box.drive_code("chooser", "Open Help File", 0, "--cancel")
+        box.message_box(0, 1)
+        raise Failure(f"{what}: no help viewer window")
+
+
+def close_viewer(box):
+    box.drive_code("close-window", "MS_WINHELP")
+
+
+def no_viewer(box, what):
+    check(box.drive_code("wait-window", "MS_WINHELP", "-", 3000)[0] != 0, f"{what}: the viewer opened")
+    check(box.drive_code("wait-window", "#32770", "Open Help File", 0)[0] != 0, f"{what}: the chooser opened")
+    check(box.message_box(0, 1) is None, f"{what}: a message was shown")
+
+
+def help_contents(box):
+    """The help file from the settings, else beside the program, else the one the user picks.
+    A copy of the program in a folder of the test's own makes 'beside the program' controllable."""
+    built_help = os.path.join(box.build_dir, "shell", "MossLane.hlp")
+    check(os.path.exists(built_help), f"{built_help} missing")
+    folder = box.path("program")
+    os.makedirs(folder, exist_ok=True)
+    exe = os.path.join(folder, "MossLane.exe")
+    shutil.copy(box.exe, exe)
+    beside = os.path.join(folder, "MossLane.hlp")
+    shutil.copy(built_help, beside)
+    elsewhere = box.path("manuals")
+    os.makedirs(elsewhere, exist_ok=True)
+    picked = os.path.join(elsewhere, "Picked.hlp")
+    shutil.copy(built_help, picked)
+    fresh(box, exe)
+
+    def stored():
+        return text_of((box.settings() or {}).get("HelpFile", b"")).lower()
+
+    # No value and a file beside the program: it opens without asking.
+    box.run("reg", "delete", KEY, "/v", "HelpFile", "/f")
+    box.drive("command", 15)
+    viewer_opens(box, "no value, file beside")
     time.sleep(1.0)  # the viewer's first paint
     shot(box, "help-viewer.png", "MS_WINHELP")
+    check(stored() in ("", box.windows_path(beside).lower()), f"HelpFile stored as {stored()!r}")
+    close_viewer(box)
+    # A stored file that is gone: the one beside the program opens and is stored.
+    box.reg_binary("HelpFile", folder_value(box.windows_path(box.path("gone.hlp"))))
+    box.drive("command", 15)
+    viewer_opens(box, "stored file gone")
+    check(stored() == box.windows_path(beside).lower(), f"HelpFile {stored()!r}, expected the one beside")
+    close_viewer(box)
+    # A stored path in a folder that is gone: nothing at all.
+    box.reg_binary("HelpFile", folder_value(box.windows_path(box.path("no-such-folder/x.hlp"))))
+    box.drive("command", 15)
+    no_viewer(box, "stored folder gone")
+    # Neither: the chooser opens in the program's folder; the pick is stored and used next time.
+    os.remove(beside)
+    box.reg_binary("HelpFile", folder_value(box.windows_path(box.path("gone.hlp"))))
+    box.drive("command", 15)
+    out = box.drive("chooser", "Open Help File", 10000, "--leave")
+    shown = [l for l in out.splitlines() if l.startswith("folder=")][0][7:]
+    check(shown.lower().rstrip("\\") == box.windows_path(folder).lower(), f"the chooser opened at {shown!r}")
+    box.drive("chooser", "Open Help File", 10000, "--file=" + box.windows_path(picked))
+    viewer_opens(box, "picked file")
+    check(stored() == box.windows_path(picked).lower(), f"HelpFile {stored()!r} after the pick")
+    close_viewer(box)
+    box.drive("command", 15)
+    viewer_opens(box, "picked file, next time")
+    # Exit tells the viewer to quit.
+    box.drive("command", 14)
+    box.programs[-1].wait_exit()
+    check(box.drive_code("wait-gone", "MS_WINHELP", "-", 10000)[0] == 0, "the viewer stayed after Exit")
 
 
 # how the program is asked to end, and what the settings key looks like afterwards
@@ -236,7 +298,7 @@ def main():
         suite.run("folder choosers from the menu: cancel, a folder, a drive root", folder_choosers, box)
         suite.run("the idle main window", idle_window, box)
         suite.run("About opens and closes on a key", about_window, box)
-        suite.run("Help > Contents opens the help file beside the program", help_contents, box)
+        suite.run("Help > Contents: stored, beside the program, or picked; quit at Exit", help_contents, box)
         suite.run("a port unavailable at start-up shows message 5 once; another port opens",
                   unavailable_at_start_up, box)
         suite.run("Exit, close, log-off end with 0; Clean Registry and Exit removes the key", exits, box)

@@ -94,9 +94,9 @@ int Usage() {
     fputs("usage: mosslane_driver COMMAND ...\n"
           "  wait-main MS | wait-window CLASS TITLE|- MS | wait-gone CLASS TITLE|- MS\n"
           "  command ID | click-cancel | close | endsession | texts | menu [CLASS] | rect CLASS TITLE|-\n"
-          "  message-box MS [BUTTON] | chooser TITLE MS FOLDER|--cancel\n"
+          "  message-box MS [BUTTON] | chooser TITLE MS FOLDER|--file=PATH|--cancel|--leave\n"
           "  textprefs MS [--ext TEXT] [--check 0|1] (--ok|--cancel|--leave)\n"
-          "  post-key CLASS VK | hold-port COMn MS | show | volatile-key PATH\n",
+          "  close-window CLASS | post-key CLASS VK | hold-port COMn MS | show | volatile-key PATH\n",
           stderr);
     return 2;
 }
@@ -300,9 +300,14 @@ int CmdChooser(const char* title, DWORD ms, const char* folder) {
                      reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
     } else {
         if (!name) return 1;
-        std::string path = folder;
-        if (!path.empty() && path.back() != '\\') path += '\\';
-        path += "!moss~lane!.ml";
+        std::string path;
+        if (strncmp(folder, "--file=", 7) == 0) {
+            path = folder + 7;  // a file chooser: the file itself
+        } else {
+            path = folder;
+            if (!path.empty() && path.back() != '\\') path += '\\';
+            path += "!moss~lane!.ml";
+        }
         if (!SetText(name, path.c_str())) return 1;
         PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     }
@@ -342,6 +347,13 @@ int CmdTextPrefs(int argc, char** argv) {
     if (!button) return 0;
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
     return WaitGone(dialog, 10000) ? 0 : 1;
+}
+
+int CmdCloseWindow(const char* cls) {
+    HWND window = FindTopLevel(cls, nullptr);
+    if (!window) return 1;
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    return WaitGone(window, 10000) ? 0 : 1;
 }
 
 int CmdPostKey(const char* cls, int vk) {
@@ -413,6 +425,7 @@ int main(int argc, char** argv) {
     else if (!strcmp(cmd, "chooser") && n == 3) status = CmdChooser(a[0], strtoul(a[1], nullptr, 10), a[2]);
     else if (!strcmp(cmd, "textprefs")) status = CmdTextPrefs(n, a);
     else if (!strcmp(cmd, "post-key") && n == 2) status = CmdPostKey(a[0], static_cast<int>(strtol(a[1], nullptr, 0)));
+    else if (!strcmp(cmd, "close-window") && n == 1) status = CmdCloseWindow(a[0]);
     else if (!strcmp(cmd, "show") && n == 0) status = CmdShow();
     else if (!strcmp(cmd, "volatile-key") && n == 1) status = CmdVolatileKey(a[0]);
     else if (!strcmp(cmd, "hold-port") && n == 2) status = CmdHoldPort(a[0], strtoul(a[1], nullptr, 10));

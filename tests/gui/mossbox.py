@@ -182,9 +182,9 @@ class MossBox(WineBox):
 
     # The program and the driver.
 
-    def start(self, *args):
+    def start(self, *args, exe=None):
         log = open(os.path.join(self.tmp, f"mosslane-{len(self.programs)}.log"), "wb")
-        process = subprocess.Popen([WINE, self.exe, *args], env=self.env, stdin=subprocess.DEVNULL,
+        process = subprocess.Popen([WINE, exe or self.exe, *args], env=self.env, stdin=subprocess.DEVNULL,
                                    stdout=log, stderr=subprocess.STDOUT)
         log.close()
         program = Program(self, process, log.name)
