@@ -79,6 +79,17 @@ def port_unavailable(box, program):
     check(box.texts()["7"] == "Idle", "the panel does not read Idle")
 
 
+def second_instance(box):
+    """A second start while one runs says so and ends with 0; the first runs on."""
+    first = fresh(box)
+    second = box.start()
+    text = box.message_box(20000)
+    check(text == "An instance of this program is already running.", f"message {text!r}")
+    code = second.wait_exit()
+    check(code == 0, f"the second instance ended with {code}")
+    check(first.running() and box.texts()["7"] == "Idle", "the first instance did not run on")
+
+
 def fresh(box, exe=None):
     """Ends whatever runs in the box, then starts the program with its folders."""
     for program in box.programs:
@@ -301,6 +312,7 @@ def main():
         suite.run("Help > Contents: stored, beside the program, or picked; quit at Exit", help_contents, box)
         suite.run("a port unavailable at start-up shows message 5 once; another port opens",
                   unavailable_at_start_up, box)
+        suite.run("a second start shows message 2 and ends with 0", second_instance, box)
         suite.run("Exit, close, log-off end with 0; Clean Registry and Exit removes the key", exits, box)
     return suite.finish()
 

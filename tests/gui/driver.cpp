@@ -20,6 +20,7 @@ const int kPollMs = 50;
 struct Found {
     const char* className;
     const char* title;  // nullptr: any
+    bool visibleOnly;   // a dialog counts once it is shown, after its hook has placed it
     HWND window;
 };
 
@@ -28,6 +29,7 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM data) {
     char name[256] = "";
     GetClassNameA(window, name, sizeof name);
     if (lstrcmpiA(name, found->className) != 0) return TRUE;
+    if (found->visibleOnly && !IsWindowVisible(window)) return TRUE;
     if (found->title) {
         char title[256] = "";
         GetWindowTextA(window, title, sizeof title);
@@ -37,16 +39,16 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM data) {
     return FALSE;
 }
 
-HWND FindTopLevel(const char* className, const char* title) {
-    Found found = {className, title, nullptr};
+HWND FindTopLevel(const char* className, const char* title, bool visibleOnly = false) {
+    Found found = {className, title, visibleOnly, nullptr};
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&found));
     return found.window;
 }
 
-HWND WaitTopLevel(const char* className, const char* title, DWORD timeoutMs) {
+HWND WaitTopLevel(const char* className, const char* title, DWORD timeoutMs, bool visibleOnly = true) {
     DWORD start = GetTickCount();
     for (;;) {
-        HWND window = FindTopLevel(className, title);
+        HWND window = FindTopLevel(className, title, visibleOnly);
         if (window) return window;
         if (GetTickCount() - start >= timeoutMs) return nullptr;
         Sleep(kPollMs);
@@ -112,7 +114,7 @@ int NeedMain(HWND* main) {
 }
 
 int CmdWaitMain(DWORD ms) {
-    HWND window = WaitTopLevel(kMainClass, nullptr, ms);
+    HWND window = WaitTopLevel(kMainClass, nullptr, ms, false);
     if (!window) return 1;
     printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
     return 0;

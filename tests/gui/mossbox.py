@@ -191,6 +191,11 @@ class MossBox(WineBox):
         self.programs.append(program)
         return program
 
+    def end_programs(self):
+        """Kills what a failed test left running, so the next one starts clean."""
+        for program in self.programs:
+            program.kill()
+
     def drive(self, *args, timeout=60, check=True):
         code, out = self.run(self.driver, *[str(a) for a in args], timeout=timeout)
         if check and code != 0:

@@ -42,6 +42,7 @@ def make_folders(box):
 
 
 def first_start(box):
+    box.end_programs()
     box.reg_delete_key()
     incoming, outgoing = make_folders(box)
     program = box.start()
@@ -79,6 +80,7 @@ WRONG_LENGTHS = [
 
 
 def wrong_lengths(box):
+    box.end_programs()
     box.reg_delete_key()
     incoming, outgoing = make_folders(box)
     box.seed_folders(incoming, outgoing)
@@ -108,6 +110,7 @@ def unusable_folders(box):
     cases = [("missing", box.path("no-such-folder")), ("a file", plain), ("read-only", readonly)]
     for which, title in (("InDirectory", "Select Incoming Folder"), ("OutDirectory", "Select Outgoing Folder")):
         for label, bad in cases:
+            box.end_programs()
             box.reg_delete_key()
             box.seed_folders(incoming, outgoing)
             box.reg_binary(which, folder_value(box.windows_path(bad)))
@@ -125,6 +128,7 @@ def unusable_folders(box):
 
 
 def cancelled_first_chooser(box):
+    box.end_programs()
     box.reg_delete_key()
     program = box.start()
     box.answer_chooser("Select Incoming Folder", None)
@@ -137,6 +141,7 @@ def cancelled_first_chooser(box):
 
 
 def key_cannot_be_opened(box):
+    box.end_programs()
     box.reg_delete_key()
     box.run("reg", "delete", r"HKCU\Software\Vantree", "/f")
     box.drive("volatile-key", r"Software\Vantree")
