@@ -98,6 +98,33 @@ def wrong_lengths(box):
     exit_program(box, program)
 
 
+# stored value, message expected at start-up, check marks then
+STORED_LINE = [
+    ("SerialPort", b"\5", "The serial port is not available.", []),
+    ("SerialPort", b"\0", "The serial port is not available.", []),
+    ("BaudRate", struct.pack("<I", 9600), None, [5, 11]),
+    ("HandShake", b"\3", None, [5, 9, 12]),
+]
+
+
+def stored_line_settings(box):
+    """Port numbers outside 1 to 4 open nothing; an unusual speed is used as stored;
+    any handshaking other than CTS is None."""
+    incoming, outgoing = make_folders(box)
+    for name, stored, message, marks in STORED_LINE:
+        box.end_programs()
+        box.reg_delete_key()
+        box.seed_folders(incoming, outgoing)
+        box.reg_binary(name, stored)
+        program = box.start()
+        text = box.message_box(5000 if message else 2000)
+        check(text == message, f"{name} {stored!r}: message {text!r}, expected {message!r}")
+        box.wait_main()
+        wait_until(lambda: box.checked() == marks, 10, f"{name} {stored!r}: marks {marks} (have {box.checked()})")
+        check(box.settings()[name] == stored, f"{name} {stored!r} was rewritten")
+        exit_program(box, program)
+
+
 def unusable_folders(box):
     """A stored folder that is missing, a file or read-only makes start-up ask for it again."""
     incoming, outgoing = make_folders(box)
@@ -162,6 +189,7 @@ def main():
     with PtyPair() as cable, MossBox(build, ports={"COM2": cable.a}) as box:
         suite.run("first start asks for both folders and stores every value at its size", first_start, box)
         suite.run("values of the wrong length are replaced by their defaults", wrong_lengths, box)
+        suite.run("stored port, speed and handshaking outside the menu's choices", stored_line_settings, box)
         suite.run("a missing, file or read-only folder is asked for again", unusable_folders, box)
         suite.run("cancelling the first chooser exits -1 before any window", cancelled_first_chooser, box)
         suite.run("a settings key that cannot be opened shows message 7 and exits -1", key_cannot_be_opened, box)

@@ -25,17 +25,21 @@ def crlf(data):
     return data.replace(b"\r\n", b"\n").replace(b"\r", b"\n").replace(b"\n", b"\r\n")
 
 
-def make_batch(tag, rng):
-    """relative path -> (bytes sent, bytes expected at the receiver)"""
-    big = rng.randbytes(1024 * 1024)
-    lf = b"first line\nsecond line\n\nlast line without end"
-    return {
-        f"{tag}-top.txt": (lf, crlf(lf)),
-        f"docs/deep/{tag}-mixed.txt": (b"dos\r\nmac\runix\nend\n", crlf(b"dos\r\nmac\runix\nend\n")),
-        f"docs/{tag}-empty.dat": (b"", b""),
-        f"bin/{tag}-big.bin": (big, big),
-        f"bin/{tag}-raw.dat": (b"a\nb\rc\r\n" * 50, b"a\nb\rc\r\n" * 50),
+def make_batch(tag, rng, text=(".txt",)):
+    """relative path -> (bytes sent, bytes expected at the receiver, whose text extensions are given)"""
+    files = {
+        f"{tag}-top.txt": b"first line\nsecond line\n\nlast line without end",
+        f"docs/deep/{tag}-mixed.txt": b"dos\r\nmac\runix\nend\n",
+        f"docs/{tag}-empty.dat": b"",
+        f"bin/{tag}-big.bin": rng.randbytes(1024 * 1024),
+        f"bin/{tag}-raw.dat": b"a\nb\rc\r\n" * 50,
     }
+    return {rel: (data, crlf(data) if rel.endswith(text) else data) for rel, data in files.items()}
+
+
+def set_text_files(end, typed, translate):
+    end.box.drive("command", 3)
+    end.box.drive("textprefs", 10000, "--ext", typed, "--check", int(translate), "--ok")
 
 
 def files_under(root, skip_unsent=True):
@@ -206,6 +210,18 @@ def both_ways(a, b, work):
     transfer(make_batch("b", rng), b, a, os.path.join(work, "stage"))
 
 
+def receiver_settings(a, b, work):
+    """What counts as text, and whether it is translated, is the receiver's setting."""
+    rng = random.Random(9)
+    try:
+        set_text_files(a, "*.DAT", True)
+        transfer(make_batch("c", rng, text=(".dat",)), b, a, os.path.join(work, "stage"))
+        set_text_files(a, ".txt", False)
+        transfer(make_batch("d", rng, text=()), b, a, os.path.join(work, "stage"))
+    finally:
+        set_text_files(a, ".txt", True)
+
+
 def cancel_case(a, b, work, presser):
     """Cancel pressed mid-file on one side: the sender's unsent files wait in
     !unsent, the receiver keeps only whole files."""
@@ -266,6 +282,8 @@ def main():
         a = WineEnd("A", box_a)
         b = WineEnd("B", box_b)
         suite.run("two MossLane.exe move a batch both ways, every file intact", both_ways, a, b, work)
+        suite.run("the receiver's text extensions and translation decide how text arrives",
+                  receiver_settings, a, b, work)
         suite.run("Cancel on the sender mid-file: unsent files in !unsent, no partial file",
                   cancel_case, a, b, work, a)
         suite.run("Cancel on the receiver mid-file: unsent files in !unsent, no partial file",
