@@ -134,6 +134,7 @@ TEXT_PREFS = [
     (".txt", 1, "--ok", ".txt", b"\1"),
     ("a,,b\t*c", 1, "--ok", "a b c", b"\1"),
     ("", 1, "--ok", "", b"\1"),
+    ("x" * 300, 1, "--ok", "x" * 255, b"\1"),  # the field holds 255 characters and the NUL
     (".txt .ini", 1, "--ok", ".txt .ini", b"\1"),
 ]
 
@@ -166,15 +167,15 @@ def folder_choosers(box):
     box.drive("command", 1)
     box.answer_chooser("Select Incoming Folder", other)
     check(text_of(box.settings()["InDirectory"]) == box.windows_path(other), "the chosen folder was not stored")
-    # A drive root is stored as the drive alone.
-    box.drive("command", 2)
-    box.answer_chooser("Select Outgoing Folder", "/")
-    value = box.settings()["OutDirectory"]
-    check(len(value) == 260 and text_of(value) == "Z:", f"the root was stored as {text_of(value)!r}")
+    # A drive root is stored as the drive alone. The incoming folder is never
+    # scanned, and the drive is a folder of the test's own.
+    root = box.private_drive("y")
+    box.drive("command", 1)
+    box.answer_chooser("Select Incoming Folder", root)
+    value = box.settings()["InDirectory"]
+    check(len(value) == 260 and text_of(value) == "Y:", f"the root was stored as {text_of(value)!r}")
     box.drive("command", 1)
     box.answer_chooser("Select Incoming Folder", box.path("in"))
-    box.drive("command", 2)
-    box.answer_chooser("Select Outgoing Folder", box.path("out"))
 
 
 def idle_window(box):

@@ -113,6 +113,7 @@ class MossBox(WineBox):
         self.ports = ports or {}
         self.user_display = display
         self.programs = []
+        self.drives = set()
         self.exe = os.path.join(self.build_dir, "shell", "MossLane.exe")
         self.driver = os.path.join(self.build_dir, "tests", "gui", "mosslane_driver.exe")
 
@@ -243,9 +244,31 @@ class MossBox(WineBox):
         return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)["text"]
 
     def answer_chooser(self, title, folder, ms=20000):
-        """Selects a folder (a Linux path) in a chooser, or cancels it (folder None)."""
-        target = "--cancel" if folder is None else self.windows_path(folder)
+        """Selects a folder (a Linux path inside the box, or a drive of private_drive)
+        in a chooser, or cancels it (folder None). Nothing outside the box is ever
+        offered: the program sends and deletes what its outgoing folder holds, and
+        removes empty sub-folders there."""
+        if folder is None:
+            target = "--cancel"
+        elif re.fullmatch(r"[A-Ya-y]:\\?", folder) and folder[0].lower() in self.drives:
+            target = folder
+        else:
+            inside = os.path.realpath(folder).startswith(os.path.realpath(self.tmp) + os.sep)
+            if not inside:
+                raise Failure(f"refusing to choose {folder}: outside the test's own folder")
+            target = self.windows_path(folder)
         return self.drive("chooser", title, ms, target)
+
+    def private_drive(self, letter):
+        """A drive letter whose root is a folder of the box, for choosing a drive root."""
+        root = self.path(f"drive-{letter}")
+        os.makedirs(root, exist_ok=True)
+        link = os.path.join(self.prefix, "dosdevices", f"{letter}:")
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(root, link)
+        self.drives.add(letter)
+        return f"{letter.upper()}:\\"
 
     def screenshot(self, path, window_class=None, title="-"):
         """The display, or one window of it, as a PNG."""

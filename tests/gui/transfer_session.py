@@ -37,6 +37,21 @@ def make_batch(tag, rng, text=(".txt",)):
     return {rel: (data, crlf(data) if rel.endswith(text) else data) for rel, data in files.items()}
 
 
+def with_clash(batch, receiver, tag):
+    """A name the receiver already has: the file arrives numbered, the old one stays."""
+    rel = f"docs/{tag}-clash.txt"
+    old = os.path.join(receiver.in_dir, "docs", f"{tag}-clash.txt")
+    os.makedirs(os.path.dirname(old), exist_ok=True)
+    with open(old, "wb") as f:
+        f.write(b"already here")
+    batch[rel] = (b"new\n", b"new\r\n", f"docs/{tag}-clash1.txt")
+    return batch
+
+
+def arrives_as(rel, entry):
+    return entry[2] if len(entry) > 2 else rel
+
+
 def set_text_files(end, typed, translate):
     end.box.drive("command", 3)
     end.box.drive("textprefs", 10000, "--ext", typed, "--check", int(translate), "--ok")
@@ -61,7 +76,8 @@ def read(path):
 def offer(batch, out_dir, stage):
     """Writes the batch aside, then moves it in entry by entry: no scan sees half a file."""
     shutil.rmtree(stage, ignore_errors=True)
-    for rel, (data, _) in batch.items():
+    for rel, entry in batch.items():
+        data = entry[0]
         path = os.path.join(stage, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
@@ -144,9 +160,10 @@ class LinuxEnd:
 
 def check_delivery(batch, sender, receiver):
     got = files_under(receiver.in_dir)
-    for rel, (_, want) in batch.items():
-        check(rel in got, f"{sender.name}->{receiver.name}: {rel} did not arrive (got {sorted(got)})")
-        data = read(got[rel])
+    for rel, entry in batch.items():
+        want, name = entry[1], arrives_as(rel, entry)
+        check(name in got, f"{sender.name}->{receiver.name}: {rel} did not arrive as {name} (got {sorted(got)})")
+        data = read(got[name])
         check(data == want, f"{sender.name}->{receiver.name}: {rel} arrived with {len(data)} bytes, "
                             f"expected {len(want)}{' (same length, other bytes)' if len(data) == len(want) else ''}")
     check(not files_under(sender.out_dir), f"{sender.name}: files left in the outgoing folder")
@@ -180,8 +197,8 @@ def transfer(batch, sender, receiver, stage, shot_prefix=None):
             end.alive()
         watch_transfer(sender, receiver, shot_prefix, seen)
         arrived = not files_under(sender.out_dir) and all(
-            os.path.exists(os.path.join(receiver.in_dir, rel)) and
-            os.path.getsize(os.path.join(receiver.in_dir, rel)) == len(want) for rel, (_, want) in batch.items())
+            os.path.exists(os.path.join(receiver.in_dir, arrives_as(rel, e))) and
+            os.path.getsize(os.path.join(receiver.in_dir, arrives_as(rel, e))) == len(e[1]) for rel, e in batch.items())
         if arrived and sender.idle() and receiver.idle():
             break
         if time.monotonic() > deadline:
@@ -206,7 +223,8 @@ def transfer(batch, sender, receiver, stage, shot_prefix=None):
 
 def both_ways(a, b, work):
     rng = random.Random(7)
-    transfer(make_batch("a", rng), a, b, os.path.join(work, "stage"), "during-transfer")
+    transfer(with_clash(make_batch("a", rng), b, "a"), a, b, os.path.join(work, "stage"), "during-transfer")
+    check(read(os.path.join(b.in_dir, "docs", "a-clash.txt")) == b"already here", "the older file was touched")
     transfer(make_batch("b", rng), b, a, os.path.join(work, "stage"))
 
 
@@ -264,8 +282,8 @@ def interop(a, linux_exe, device, work):
     rng = random.Random(23)
     linux = LinuxEnd("linux", linux_exe, device, os.path.join(work, "linux"))
     try:
-        transfer(make_batch("w2l", rng), a, linux, os.path.join(work, "stage"))
-        transfer(make_batch("l2w", rng), linux, a, os.path.join(work, "stage"))
+        transfer(with_clash(make_batch("w2l", rng), linux, "w2l"), a, linux, os.path.join(work, "stage"))
+        transfer(with_clash(make_batch("l2w", rng), a, "l2w"), linux, a, os.path.join(work, "stage"))
     finally:
         linux.stop()
 
