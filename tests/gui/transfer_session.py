@@ -180,6 +180,10 @@ def watch_transfer(sender, receiver, shot_prefix, seen):
         if texts["7"] in ("Sending:", "Receiving:") and end.name not in seen:
             menu = end.box.menu()
             state = end.box.window_state()
+            # Still moving afterwards: the two readings were taken inside the transfer,
+            # not after its end had minimised the window and restored the menus.
+            if end.box.texts()["7"] not in ("Sending:", "Receiving:"):
+                continue
             seen[end.name] = (menu, state, texts)
             if shot_prefix:
                 path = end.box.screenshot(os.path.join(SHOTS, f"{shot_prefix}-{end.name}.png"), "MossLane")
