@@ -244,6 +244,46 @@ def receiver_settings(a, b, work):
         set_text_files(a, ".txt", True)
 
 
+# what B has open, how it closes, and whether a transfer may start while it is open
+MODAL = [
+    ("the incoming folder chooser", ["command", 1], ["chooser", "Select Incoming Folder", 10000, "--cancel"], False),
+    ("the About window", ["command", 16], ["post-key", "Brim About Box", 0x20], False),
+    ("Text File Preferences", ["command", 3], ["textprefs", 10000, "--cancel"], True),
+]
+
+
+def modal_windows(a, b, work):
+    """Ticks that arrive inside a chooser's or About's loop start no transfer;
+    Text File Preferences does not hold the link back."""
+    for label, open_it, close_it, transfers in MODAL:
+        for end in (a, b):
+            wait_until(end.idle, 30, f"{end.name} idle before the batch")
+        b.box.drive(*open_it)
+        window = ("#32770", "Select Incoming Folder") if "chooser" in close_it else \
+            ("Brim About Box", "-") if "post-key" in close_it else ("#32770", "Text File Preferences")
+        b.box.drive("wait-window", *window, 10000)
+        rel = f"modal/{label.split()[-1].lower()}.txt"
+        offer({rel: (b"while open\n", None)}, a.out_dir, os.path.join(work, "stage"))
+        arrived = os.path.join(b.in_dir, rel)
+        try:
+            # A offers every 10 s: at least one offer falls inside.
+            deadline = time.monotonic() + 12
+            while time.monotonic() < deadline and not os.path.exists(arrived):
+                a.alive()
+                b.alive()
+                time.sleep(0.2)
+            if transfers:
+                check(os.path.exists(arrived), f"no transfer while {label} was open")
+            else:
+                check(not os.path.exists(arrived), f"a transfer started while {label} was open")
+        finally:
+            b.box.drive(*close_it)
+        wait_until(lambda: os.path.exists(arrived) and not files_under(a.out_dir), 60,
+                   f"the file after {label} closed")
+        check(read(arrived) == b"while open\r\n", f"{rel} arrived damaged")
+    shutil.rmtree(os.path.join(b.in_dir, "modal"))
+
+
 def cancel_case(a, b, work, presser):
     """Cancel pressed mid-file on one side: the sender's unsent files wait in
     !unsent, the receiver keeps only whole files."""
@@ -306,6 +346,8 @@ def main():
         suite.run("two MossLane.exe move a batch both ways, every file intact", both_ways, a, b, work)
         suite.run("the receiver's text extensions and translation decide how text arrives",
                   receiver_settings, a, b, work)
+        suite.run("no transfer inside a chooser or About; one inside Text File Preferences",
+                  modal_windows, a, b, work)
         suite.run("Cancel on the sender mid-file: unsent files in !unsent, no partial file",
                   cancel_case, a, b, work, a)
         suite.run("Cancel on the receiver mid-file: unsent files in !unsent, no partial file",
