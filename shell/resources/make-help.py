@@ -336,14 +336,20 @@ def lz77(data):
             if i >= n:
                 break
             best_len, best_from = 0, 0
-            for j in reversed(seen.get(bytes(data[i:i + 3]), [])[-32:]):
+            limit = min(18, n - i)
+            for j in reversed(seen.get(bytes(data[i:i + 3]), [])[-16:]):
                 if i - j > 4096:
                     break
-                length = 0
-                while length < 18 and i + length < n and data[j + length] == data[i + length]:
+                # Only a candidate that beats the best so far is worth measuring.
+                if best_len and data[j:j + best_len + 1] != data[i:i + best_len + 1]:
+                    continue
+                length = best_len + 1 if best_len else 3
+                while length < limit and data[j + length] == data[i + length]:
                     length += 1
                 if length > best_len:
                     best_len, best_from = length, j
+                    if length == limit:
+                        break
             if best_len >= 3:
                 out[flag_at] |= 1 << bit
                 out += struct.pack("<H", ((best_len - 3) << 12) | (i - best_from - 1))
@@ -360,19 +366,29 @@ def lz77(data):
 def lay_out(links, space):
     """Places links into topic blocks: as many whole links as compress into
     space bytes; a link never spans two blocks."""
-    block, current, size = 0, [], 0
-    for link in links:
-        if current and not fits(current + [link], size + link.size, space):
-            block, current, size = block + 1, [], 0
-        if not fits([link], link.size, space):
-            raise SourceError(f"a paragraph of topic {link.topic.title!r} is too long for one block")
-        link.block, link.offset = block, size
-        current.append(link)
-        size += link.size
-    return block + 1
+    block, first = 0, 0
+    while first < len(links):
+        if not fits(links[first:first + 1], space):
+            raise SourceError(f"a paragraph of topic {links[first].topic.title!r} is too long for one block")
+        # The longest run of links from first on that fits: grow, then halve.
+        good, step = 1, 1
+        while first + good < len(links) and fits(links[first:first + good + step], space):
+            good += step
+            step *= 2
+        while step > 1:
+            step //= 2
+            if first + good + step <= len(links) and fits(links[first:first + good + step], space):
+                good += step
+        offset = 0
+        for link in links[first:first + good]:
+            link.block, link.offset = block, offset
+            offset += link.size
+        block, first = block + 1, first + good
+    return block
 
 
-def fits(links, size, space):
+def fits(links, space):
+    size = sum(l.size for l in links)
     if size > BLOCK_TEXT_LIMIT:
         return False
     if size * 9 // 8 + 1 <= space:       # even all literals would fit
