@@ -5,7 +5,8 @@
 #   MOSSLANE_ASSETS_DIR   folder holding mosslane.ico and mosslane.bmp (for the .rc)
 #   MOSSLANE_PICTURES     the two picture files, for OBJECT_DEPENDS of the .rc
 #   MOSSLANE_HELP_FILE    MossLane.hlp, beside the program in this binary folder
-#   target mosslane_assets (ALL), with the same three as properties for other folders
+#   target mosslane_assets (ALL), with these and MOSSLANE_HELP_SOURCE as properties
+#     for other folders (tests read them with $<TARGET_PROPERTY:...>)
 #   mosslane_use_assets(<target> <rc file>)  makes the target's resources see them
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -21,25 +22,22 @@ add_custom_command(
   DEPENDS ${MOSSLANE_ASSETS_SOURCE}/make-pictures.py
   COMMENT "Drawing the icon and the About picture"
   VERBATIM)
-set(_mosslane_asset_files ${MOSSLANE_PICTURES})
 
-if(EXISTS ${MOSSLANE_ASSETS_SOURCE}/make-help.py)
-  set(_mosslane_help_source ${MOSSLANE_ASSETS_SOURCE}/help/MossLane.help.txt)
-  add_custom_command(
-    OUTPUT ${MOSSLANE_HELP_FILE}
-    COMMAND ${Python3_EXECUTABLE} ${MOSSLANE_ASSETS_SOURCE}/make-help.py
-            ${_mosslane_help_source} ${MOSSLANE_HELP_FILE}
-    DEPENDS ${MOSSLANE_ASSETS_SOURCE}/make-help.py ${_mosslane_help_source}
-    COMMENT "Writing the help file"
-    VERBATIM)
-  list(APPEND _mosslane_asset_files ${MOSSLANE_HELP_FILE})
-endif()
+set(MOSSLANE_HELP_SOURCE ${MOSSLANE_ASSETS_SOURCE}/help/MossLane.help.txt)
+add_custom_command(
+  OUTPUT ${MOSSLANE_HELP_FILE}
+  COMMAND ${Python3_EXECUTABLE} ${MOSSLANE_ASSETS_SOURCE}/make-help.py
+          ${MOSSLANE_HELP_SOURCE} ${MOSSLANE_HELP_FILE}
+  DEPENDS ${MOSSLANE_ASSETS_SOURCE}/make-help.py ${MOSSLANE_HELP_SOURCE}
+  COMMENT "Writing the help file"
+  VERBATIM)
 
-add_custom_target(mosslane_assets ALL DEPENDS ${_mosslane_asset_files})
+add_custom_target(mosslane_assets ALL DEPENDS ${MOSSLANE_PICTURES} ${MOSSLANE_HELP_FILE})
 set_target_properties(mosslane_assets PROPERTIES
   MOSSLANE_ASSETS_DIR "${MOSSLANE_ASSETS_DIR}"
   MOSSLANE_PICTURES "${MOSSLANE_PICTURES}"
-  MOSSLANE_HELP_FILE "${MOSSLANE_HELP_FILE}")
+  MOSSLANE_HELP_FILE "${MOSSLANE_HELP_FILE}"
+  MOSSLANE_HELP_SOURCE "${MOSSLANE_HELP_SOURCE}")
 
 # The resource compiler finds "mosslane.ico" and "mosslane.bmp" on its include
 # path, and recompiles the .rc whenever a picture is redrawn.

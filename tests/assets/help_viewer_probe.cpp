@@ -1,0 +1,309 @@
+// Opens a help file in the platform's help viewer the way Moss Lane does
+// (WinHelpA with HELP_CONTENTS), reads back what the viewer shows, saves a
+// screenshot of its window, follows jumps by clicking them, and quits it.
+//
+//   help_viewer_probe FILE.hlp SHOT.bmp [LABEL ...]
+//
+// Prints lines for the test to check:
+//   CONTENTS <text of the first topic shown, line ends as \n>
+//   JUMP <label> -> <first line of the topic the click led to>
+//   ERRORBOX <text>     whenever the viewer put up a message box (answered)
+//   QUIT ok | QUIT still-open
+// Exit code 0 when every step could be carried out.
+
+#include <windows.h>
+#include <richedit.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+volatile LONG errorBoxes = 0;
+
+std::string WindowText(HWND window)
+{
+    int length = (int)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
+    std::string text(length + 1, '\0');
+    int got = (int)SendMessageA(window, WM_GETTEXT, length + 1, (LPARAM)&text[0]);
+    text.resize(got > 0 ? got : 0);
+    return text;
+}
+
+std::string ClassOf(HWND window)
+{
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+BOOL CALLBACK CollectStatic(HWND child, LPARAM param)
+{
+    if (_stricmp(ClassOf(child).c_str(), "Static") == 0)
+        *(std::string*)param += WindowText(child) + " ";
+    return TRUE;
+}
+
+BOOL CALLBACK AnswerBox(HWND window, LPARAM)
+{
+    if (IsWindowVisible(window) && ClassOf(window) == "#32770") {
+        std::string text;
+        EnumChildWindows(window, CollectStatic, (LPARAM)&text);
+        printf("ERRORBOX %s\n", text.c_str());
+        fflush(stdout);
+        InterlockedIncrement(&errorBoxes);
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    }
+    return TRUE;
+}
+
+// A box left open would block WinHelpA and the viewer for ever: answer it.
+DWORD WINAPI Watchdog(LPVOID)
+{
+    for (;;) {
+        EnumWindows(AnswerBox, 0);
+        Sleep(200);
+    }
+}
+
+BOOL CALLBACK FindRichEdit(HWND child, LPARAM param)
+{
+    std::string name = ClassOf(child);
+    for (char& c : name)
+        c = (char)tolower((unsigned char)c);
+    auto* found = (std::vector<HWND>*)param;
+    if (name.find("richedit") != std::string::npos && IsWindowVisible(child))
+        found->push_back(child);
+    return TRUE;
+}
+
+// The viewer's topic text: the longest of its visible rich-edit panes.
+HWND TopicPane(HWND viewer)
+{
+    std::vector<HWND> panes;
+    EnumChildWindows(viewer, FindRichEdit, (LPARAM)&panes);
+    HWND best = nullptr;
+    size_t bestLength = 0;
+    for (HWND pane : panes) {
+        size_t length = WindowText(pane).size();
+        if (!best || length > bestLength) {
+            best = pane;
+            bestLength = length;
+        }
+    }
+    return best;
+}
+
+std::string FirstLine(const std::string& text)
+{
+    size_t end = text.find_first_of("\r\n");
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+std::string Escaped(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                i++;
+            out += "\\n";
+        } else if (text[i] == '\n') {
+            out += "\\n";
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+void Pump(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(50);
+    } while (GetTickCount() - start < ms);
+}
+
+// Waits until the viewer shows a topic whose first line is (or, with
+// same false, is not) the given one.
+bool WaitForTopic(HWND* viewer, std::string* text, const std::string& line, bool same, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        Pump(100);
+        *viewer = FindWindowA("MS_WINHELP", nullptr);
+        if (!*viewer)
+            continue;
+        HWND pane = TopicPane(*viewer);
+        if (!pane)
+            continue;
+        *text = WindowText(pane);
+        if (!text->empty() && (FirstLine(*text) == line) == same)
+            return true;
+    }
+    return false;
+}
+
+bool SaveScreenshot(HWND window, const char* path)
+{
+    RECT r;
+    if (!GetWindowRect(window, &r))
+        return false;
+    int width = r.right - r.left, height = r.bottom - r.top;
+    if (width <= 0 || height <= 0)
+        return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (bitmap) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != 0;
+        GdiFlush();
+        SelectObject(memory, old);
+        DWORD stride = ((DWORD)width * 3 + 3) & ~3u;
+        DWORD imageSize = stride * (DWORD)height;
+        BITMAPFILEHEADER file = {};
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+        file.bfSize = file.bfOffBits + imageSize;
+        FILE* out = ok ? fopen(path, "wb") : nullptr;
+        ok = out && fwrite(&file, sizeof file, 1, out) == 1 &&
+             fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+             fwrite(bits, 1, imageSize, out) == imageSize;
+        if (out && fclose(out) != 0)
+            ok = false;
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+// Clicks the first occurrence of label in the topic pane, as a user would.
+bool ClickLabel(HWND pane, const std::string& label)
+{
+    std::string text = WindowText(pane);
+    // The pane's character positions count a line end as one character.
+    std::string flat;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        flat += text[i];
+    }
+    size_t at = flat.find(label);
+    if (at == std::string::npos)
+        return false;
+    POINTL point = {};
+    LPARAM index = (LPARAM)(at + label.size() / 2);
+    SendMessageA(pane, EM_POSFROMCHAR, (WPARAM)&point, index);
+    if (point.x == 0 && point.y == 0) {
+        // Some rich-edit versions answer in the result, as an edit control does.
+        LRESULT packed = SendMessageA(pane, EM_POSFROMCHAR, (WPARAM)index, 0);
+        point.x = (short)LOWORD(packed);
+        point.y = (short)HIWORD(packed);
+    }
+    POINT screen = {point.x + 2, point.y + 4};
+    ClientToScreen(pane, &screen);
+    SetForegroundWindow(GetAncestor(pane, GA_ROOT));
+    SetCursorPos(screen.x, screen.y);
+    Sleep(100);
+    INPUT press[2] = {};
+    press[0].type = press[1].type = INPUT_MOUSE;
+    press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    return SendInput(2, press, sizeof press[0]) == 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        fprintf(stderr, "usage: help_viewer_probe FILE.hlp SHOT.bmp [LABEL ...]\n");
+        return 2;
+    }
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    const char* helpFile = argv[1];
+    CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
+
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "HelpViewerProbe";
+    RegisterClassA(&wc);
+    HWND owner = CreateWindowA("HelpViewerProbe", "probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                               wc.hInstance, nullptr);
+    if (!owner) {
+        printf("no owner window\n");
+        return 1;
+    }
+
+    int failures = 0;
+    if (!WinHelpA(owner, helpFile, HELP_CONTENTS, 0)) {
+        printf("WinHelpA failed\n");
+        failures++;
+    }
+    HWND viewer = nullptr;
+    std::string contents;
+    if (!WaitForTopic(&viewer, &contents, "", false, 30000)) {
+        printf("no topic shown\n");
+        return 1;
+    }
+    // Let the viewer finish painting before the picture is taken.
+    Pump(1500);
+    contents = WindowText(TopicPane(viewer));
+    printf("CONTENTS %s\n", Escaped(contents).c_str());
+    if (!SaveScreenshot(viewer, argv[2])) {
+        printf("screenshot failed\n");
+        failures++;
+    }
+
+    for (int i = 3; i < argc; i++) {
+        std::string label = argv[i];
+        HWND pane = TopicPane(viewer);
+        std::string before = pane ? FirstLine(WindowText(pane)) : "";
+        std::string shown;
+        if (!pane || !ClickLabel(pane, label)) {
+            printf("JUMP %s -> (label not found)\n", label.c_str());
+            failures++;
+        } else if (!WaitForTopic(&viewer, &shown, before, false, 10000)) {
+            printf("JUMP %s -> (nothing happened)\n", label.c_str());
+            failures++;
+        } else {
+            printf("JUMP %s -> %s\n", label.c_str(), FirstLine(shown).c_str());
+        }
+        // Back to the contents for the next link.
+        WinHelpA(owner, helpFile, HELP_CONTENTS, 0);
+        if (!WaitForTopic(&viewer, &shown, FirstLine(contents), true, 10000)) {
+            printf("contents not shown again\n");
+            failures++;
+        }
+    }
+
+    WinHelpA(owner, helpFile, HELP_QUIT, 0);
+    DWORD start = GetTickCount();
+    while (FindWindowA("MS_WINHELP", nullptr) && GetTickCount() - start < 10000)
+        Pump(100);
+    bool closed = FindWindowA("MS_WINHELP", nullptr) == nullptr;
+    printf("QUIT %s\n", closed ? "ok" : "still-open");
+    DestroyWindow(owner);
+    return failures == 0 && closed && errorBoxes == 0 ? 0 : 1;
+}
