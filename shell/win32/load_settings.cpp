@@ -9,8 +9,6 @@
 #include "stored_settings.h"
 
 namespace {
-enum : UINT { ExitFailure = 0xFFFFFFFF };
-
 // Valid only when read and the path is a folder with no other attribute.
 bool LoadFolder(const char* name, void (*store)(const char*), const char* (*stored)()) {
     return LoadFolderSetting(name, store) && GetFileAttributesA(stored()) == FILE_ATTRIBUTE_DIRECTORY;
