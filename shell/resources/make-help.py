@@ -224,8 +224,8 @@ BLOCK_TEXT_LIMIT = DECOMPRESS_SIZE - 8 * BLOCK_SPACE // 9
 LAYOUTS = {
     "title": (0, 8, 0, 0),
     "heading": (10, 4, 0, 0),
-    "para": (0, 8, 0, 0),
-    "item": (0, 4, 14, -8),
+    "para": (4, 6, 0, 0),
+    "item": (0, 4, 22, -10),
 }
 
 

@@ -156,8 +156,8 @@ def draw_landscape(c):
 def lane_edges(y):
     """Left and right edge of the lane at row y, widening towards the viewer."""
     t = (y - HORIZON) / (BMP_H - HORIZON)
-    half = 2 + 78 * t * t + 12 * t
-    centre = VANISH_X - 40 * t * t
+    half = 1.5 + 60 * t * t + 10 * t
+    centre = VANISH_X - 30 * t * t
     return centre - half, centre + half
 
 
@@ -182,32 +182,33 @@ def draw_lane(c):
 
 
 def draw_poles_and_wire(c):
-    """Telegraph poles along the right verge carry one sagging wire."""
+    """Telegraph poles along the right verge carry one sagging wire to the
+    horizon; they stand at equal distances, so they shrink towards it."""
     tops = []
-    for i in range(7):
-        t = 1.0 - i * 0.16
-        if t <= 0.05:
-            break
-        y_base = HORIZON + (BMP_H - HORIZON) * t
+    for i in range(9):
+        t = 1.0 / (1.0 + 0.75 * i)           # nearness: 1 at the front
+        y_base = HORIZON + 2 + (BMP_H - HORIZON - 6) * t
         _, right = lane_edges(y_base)
-        x = right + 4 + 26 * t
-        height = 6 + 86 * t
-        width = max(1, int(round(4 * t)))
-        xi = int(round(x))
-        c.rect(xi, int(y_base - height), xi + width, int(y_base), OLIVE)
-        c.rect(xi + width, int(y_base - height), xi + width + max(1, width // 2), int(y_base), BLACK)
-        arm = max(2, int(12 * t))
-        c.rect(xi - arm, int(y_base - height + 2 * t), xi + width + arm, int(y_base - height + 2 * t) + width, OLIVE)
-        tops.append((x + width / 2 + arm - 1, y_base - height + 2 * t))
+        x = right + 3 + 18 * t
+        height = 4 + 92 * t
+        width = max(1, int(round(5 * t)))
+        xi, top, bottom = int(round(x)), int(round(y_base - height)), int(round(y_base))
+        c.rect(xi, top, xi + width, bottom, OLIVE)
+        if width > 2:
+            c.rect(xi + width - 1, top, xi + width, bottom, BLACK)   # shaded side
+        arm = max(1, int(round(11 * t)))
+        arm_y = top + int(round(6 * t))
+        c.rect(xi - arm, arm_y, xi + width + arm, arm_y + max(1, int(round(2 * t))), OLIVE)
+        tops.append((xi + width + arm - 1, arm_y - 1))
     # The wire hangs in a shallow curve between neighbouring insulators.
     for (x0, y0), (x1, y1) in zip(tops, tops[1:]):
-        sag = 6 * (x0 - x1) / 40.0
-        steps = int(abs(x1 - x0) * 2) + 2
+        sag = 0.12 * abs(x0 - x1) + 0.08 * abs(y0 - y1)
+        steps = int(abs(x1 - x0) * 3) + 2
         for i in range(steps + 1):
             t = i / steps
             x = x0 + (x1 - x0) * t
             y = y0 + (y1 - y0) * t + sag * 4 * t * (1 - t)
-            c.put(int(x), int(y) + 1, BLACK)
+            c.put(int(round(x)), int(round(y)), BLACK)
 
 
 def draw_card(c):
