@@ -4,9 +4,9 @@
     make-help.py SOURCE.txt OUTPUT.hlp
 
 The source markup is described at the top of help/MossLane.help.txt.
-The output is uncompressed (no LZ77, no phrases): an internal file system
-holding |SYSTEM (title, contents topic, browse buttons), |FONT, |TOPIC
-with one text record per paragraph, |CONTEXT (jump targets by hash) and
+The output is an internal file system holding |SYSTEM (title, contents
+topic, browse buttons), |FONT, |TOPIC (one text record per paragraph, in
+LZ77 blocks, no phrase compression), |CONTEXT (jump targets by hash) and
 |TTLBTREE (topic titles for the search dialog)."""
 
 import os
@@ -194,7 +194,7 @@ FONTS = [
     (True, 20, (0, 0, 0)),
     (True, 22, (0x00, 0x60, 0x00)),
 ]
-FACE_LEN = 32
+FACE_LEN = 20
 
 
 def font_file():

@@ -367,7 +367,7 @@ def write(path, data):
 def main(argv):
     args = [a for a in argv[1:] if not a.startswith("--")]
     if len(args) != 1:
-        print(__doc__.strip().splitlines()[3].strip(), file=sys.stderr)
+        print("usage: make-pictures.py OUTDIR [--png]", file=sys.stderr)
         return 2
     outdir = args[0]
     os.makedirs(outdir, exist_ok=True)
