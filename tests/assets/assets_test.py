@@ -88,8 +88,9 @@ class Compressed:
         return w // 2
 
 
-def read_btree(content):
-    """Returns (structure, entries) of a B+ tree; each entry a tuple of fields."""
+def read_btree(content, leaves=None):
+    """Returns (structure, entries) of a B+ tree; each entry a tuple of fields.
+    With a list for leaves, appends (page number, entry count) of each leaf."""
     magic, flags, page_size, structure, _, _, root, neg_one, pages, levels, total = struct.unpack_from(
         "<HHH16shhhhhhi", content)
     assert magic == 0x293B, hex(magic)
@@ -122,6 +123,8 @@ def read_btree(content):
                 fields.append(value)
             entries.append(tuple(fields))
         assert unused == page_size - at, "a leaf's free-byte count is wrong"
+        if leaves is not None:
+            leaves.append((node, count))
         previous, node = node, nxt
     assert len(entries) == total, "entry count in the header differs from the leaves"
     return structure, entries
@@ -261,7 +264,11 @@ def parse_display(data1, data2):
 
 def check_structure(test, hlp):
     """The consistency the viewer depends on, without knowing the content."""
-    test.assertEqual(set(hlp.files), {"|SYSTEM", "|FONT", "|TOPIC", "|CONTEXT", "|TTLBTREE"})
+    keyword_files = {"|KWBTREE", "|KWDATA", "|KWMAP"}
+    names = set(hlp.files)
+    if names & keyword_files:
+        test.assertLessEqual(keyword_files, names, "part of the keyword index is missing")
+    test.assertEqual(names - keyword_files, {"|SYSTEM", "|FONT", "|TOPIC", "|CONTEXT", "|TTLBTREE"})
     # ReservedSpace counts the FILEHEADER itself.
     spans = sorted((off, off + struct.unpack_from("<i", hlp.data, off)[0]) for off in hlp.offsets.values())
     for (_, end), (start, _) in zip(spans, spans[1:]):
@@ -318,7 +325,37 @@ def check_structure(test, hlp):
             test.assertIn(targets[h], by_offset)
         test.assertNotIn("**", t["text"])
         test.assertNotIn("](", t["text"])
+    hlp.keywords = check_keywords(test, hlp, by_offset)
     return real, targets, by_offset
+
+
+def check_keywords(test, hlp, by_offset):
+    """{keyword: [topic titles]} from the keyword index, checked on the way."""
+    if "|KWBTREE" not in hlp.files:
+        return {}
+    leaves = []
+    structure, entries = read_btree(hlp.files["|KWBTREE"], leaves)
+    test.assertEqual(structure, "F24")
+    names = [k.decode("cp1252") for k, _, _ in entries]
+    test.assertEqual(names, sorted(names, key=str.lower), "keywords not in the viewer's order")
+    test.assertEqual(len({n.lower() for n in names}), len(names), "a keyword listed twice")
+    data, index, used = hlp.files["|KWDATA"], {}, 0
+    for name, (_, count, at) in zip(names, entries):
+        test.assertGreater(count, 0)
+        test.assertEqual(at, used, "keyword data not in keyword order")
+        offsets = struct.unpack_from(f"<{count}i", data, at)
+        used = at + 4 * count
+        for o in offsets:
+            test.assertIn(o, by_offset, f"keyword {name!r} leads to no topic")
+        index[name] = [by_offset[o]["title"] for o in offsets]
+    test.assertEqual(used, len(data), "keyword data has bytes no keyword uses")
+    kwmap = hlp.files["|KWMAP"]
+    test.assertEqual(len(kwmap), 6 * len(leaves))
+    first = 0
+    for i, (page, count) in enumerate(leaves):
+        test.assertEqual(struct.unpack_from("<iH", kwmap, 6 * i), (first, page), "|KWMAP entry")
+        first += count
+    return index
 
 
 def compile_source(text, directory):
@@ -346,6 +383,17 @@ class GeneratedHelpFile(unittest.TestCase):
         self.assertEqual([t["title"] for t in real], expected)
         for t in real:
             self.assertTrue(t["text"].startswith(t["title"] + "\n"), f"{t['title']!r} does not show its title")
+        expected_keywords, title = {}, None
+        for line in self.source.splitlines():
+            m = re.match(r"^= (.+?)\s*\{", line)
+            if m:
+                title = m.group(1)
+            elif line.startswith("Keywords:"):
+                for k in line[len("Keywords:"):].split(";"):
+                    titles = expected_keywords.setdefault(k.strip().lower(), [])
+                    if title not in titles:
+                        titles.append(title)
+        self.assertEqual({k.lower(): v for k, v in self.hlp.keywords.items()}, expected_keywords)
 
     def test_contents_jumps_to_every_topic(self):
         real, targets, by_offset = check_structure(self, self.hlp)
@@ -410,6 +458,8 @@ class GeneratorInput(unittest.TestCase):
             ("topic without text", self.GOOD + "= Empty {empty}\n", "line 8"),
             ("no title", self.GOOD.replace("Title: T\n", ""), "Title"),
             ("unbalanced bold", self.GOOD.replace("Text.", "**Text."), "line 7"),
+            ("empty keyword", self.GOOD.replace("Text.", "Keywords: a;;b\nText."), "line 7"),
+            ("keywords before any topic", "Title: T\nKeywords: a\n= A {a}\nx\n", "line 2"),
         ]
         for name, source, message in cases:
             with self.subTest(name), tempfile.TemporaryDirectory() as d:
@@ -426,6 +476,7 @@ class GeneratorInput(unittest.TestCase):
         parts += [f"* [Topic number {i}](t{i})\n" for i in range(n)]
         for i in range(n):
             parts.append(f"\n= Topic number {i} {{t{i}}}\n")
+            parts.append(f"Keywords: keyword number {i} of the large manual; shared; Shared\n")
             parts.append(("Words of a paragraph that the viewer wraps. " * (3 + i % 7)) + f"End of {i}.\n")
             parts.append(f"\n* item {i} **bold** and back to [the contents](contents)\n")
         with tempfile.TemporaryDirectory() as d:
@@ -437,6 +488,9 @@ class GeneratorInput(unittest.TestCase):
         self.assertEqual(len(real), n + 1)
         self.assertGreater(len(hlp.blocks()[0]), 5)
         self.assertGreater(struct.unpack_from("<h", hlp.files["|TTLBTREE"], 32)[0], 1, "title tree fits one page")
+        self.assertEqual(hlp.keywords["shared"], [t["title"] for t in real[1:]])
+        self.assertEqual(len(hlp.keywords), n + 1)
+        self.assertGreater(struct.unpack_from("<h", hlp.files["|KWBTREE"], 32)[0], 1, "keywords fit one page")
         for t in real[1:]:
             self.assertIn(f"End of {t['fields'][3] - 1}.", t["text"])
             (h, label), = t["jumps"]

@@ -2,11 +2,12 @@
 // (WinHelpA with HELP_CONTENTS), reads back what the viewer shows, saves a
 // screenshot of its window, follows jumps by clicking them, and quits it.
 //
-//   help_viewer_probe FILE.hlp SHOT.bmp [LABEL ...]
+//   help_viewer_probe FILE.hlp SHOT.bmp [LABEL | index:KEYWORD ...]
 //
 // Prints lines for the test to check:
 //   CONTENTS <text of the first topic shown, line ends as \n>
 //   JUMP <label> -> <first line of the topic the click led to>
+//   INDEX <keyword> -> <first line of the topic the index entry led to>
 //   ERRORBOX <text>     whenever the viewer put up a message box (answered)
 //   QUIT ok | QUIT still-open
 // Exit code 0 when every step could be carried out.
@@ -22,6 +23,8 @@
 namespace {
 
 volatile LONG errorBoxes = 0;
+// Set while the viewer's own index dialog is expected on screen.
+volatile LONG indexExpected = 0;
 
 std::string WindowText(HWND window)
 {
@@ -48,7 +51,7 @@ BOOL CALLBACK CollectStatic(HWND child, LPARAM param)
 
 BOOL CALLBACK AnswerBox(HWND window, LPARAM)
 {
-    if (IsWindowVisible(window) && ClassOf(window) == "#32770") {
+    if (!indexExpected && IsWindowVisible(window) && ClassOf(window) == "#32770") {
         std::string text;
         EnumChildWindows(window, CollectStatic, (LPARAM)&text);
         printf("ERRORBOX %s\n", text.c_str());
@@ -232,6 +235,83 @@ bool ClickLabel(HWND pane, const std::string& label)
     return SendInput(2, press, sizeof press[0]) == 2;
 }
 
+struct Found {
+    const char* className;
+    const char* text;
+    HWND window;
+};
+
+BOOL CALLBACK FindChild(HWND child, LPARAM param)
+{
+    auto* f = (Found*)param;
+    if (_stricmp(ClassOf(child).c_str(), f->className) == 0 && (!f->text || WindowText(child) == f->text) &&
+        IsWindowVisible(child)) {
+        f->window = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND Child(HWND parent, const char* className, const char* text)
+{
+    Found f = {className, text, nullptr};
+    EnumChildWindows(parent, FindChild, (LPARAM)&f);
+    return f.window;
+}
+
+BOOL CALLBACK FindIndexDialog(HWND window, LPARAM param)
+{
+    if (IsWindowVisible(window) && ClassOf(window) == "#32770" && Child(window, "ListBox", nullptr)) {
+        *(HWND*)param = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Presses the viewer's Index button, picks the keyword and presses OK.
+bool ChooseFromIndex(HWND viewer, const std::string& keyword)
+{
+    HWND button = Child(viewer, "Button", "&Index");
+    if (!button) {
+        printf("INDEX %s -> (no Index button)\n", keyword.c_str());
+        return false;
+    }
+    InterlockedExchange(&indexExpected, 1);
+    PostMessageA(button, BM_CLICK, 0, 0);
+    HWND dialog = nullptr;
+    for (DWORD start = GetTickCount(); !dialog && GetTickCount() - start < 10000;) {
+        Pump(100);
+        EnumWindows(FindIndexDialog, (LPARAM)&dialog);
+    }
+    bool chosen = false;
+    if (dialog) {
+        HWND list = Child(dialog, "ListBox", nullptr);
+        int count = (int)SendMessageA(list, LB_GETCOUNT, 0, 0);
+        for (int i = 0; i < count && !chosen; i++) {
+            // The viewer's list holds wide strings; compare in the ANSI code page.
+            wchar_t wide[256] = L"";
+            char item[512] = "";
+            if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < 256 && SendMessageW(list, LB_GETTEXT, i, (LPARAM)wide) > 0)
+                WideCharToMultiByte(CP_ACP, 0, wide, -1, item, sizeof item, nullptr, nullptr);
+            if (keyword == item) {
+                SendMessageA(list, LB_SETCURSEL, i, 0);
+                chosen = true;
+            }
+        }
+        if (!chosen)
+            printf("INDEX %s -> (not in the index of %d entries)\n", keyword.c_str(), count);
+        // OK takes the selection; Cancel just closes.
+        PostMessageA(dialog, WM_COMMAND, chosen ? IDOK : IDCANCEL, 0);
+        for (DWORD start = GetTickCount(); IsWindow(dialog) && IsWindowVisible(dialog) &&
+                                           GetTickCount() - start < 10000;)
+            Pump(100);
+    } else {
+        printf("INDEX %s -> (no index dialog)\n", keyword.c_str());
+    }
+    InterlockedExchange(&indexExpected, 0);
+    return chosen;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -279,6 +359,23 @@ int main(int argc, char** argv)
     for (int i = 3; i < argc; i++) {
         std::string label = argv[i];
         HWND pane = TopicPane(viewer);
+        if (label.compare(0, 6, "index:") == 0) {
+            std::string keyword = label.substr(6), shown;
+            if (!ChooseFromIndex(viewer, keyword))
+                failures++;
+            else if (WaitForTopic(&viewer, &shown, FirstLine(contents), false, 10000))
+                printf("INDEX %s -> %s\n", keyword.c_str(), FirstLine(shown).c_str());
+            else {
+                printf("INDEX %s -> (nothing happened)\n", keyword.c_str());
+                failures++;
+            }
+            WinHelpA(owner, helpFile, HELP_CONTENTS, 0);
+            if (!WaitForTopic(&viewer, &shown, FirstLine(contents), true, 10000)) {
+                printf("contents not shown again\n");
+                failures++;
+            }
+            continue;
+        }
         std::string before = pane ? FirstLine(WindowText(pane)) : "";
         std::string shown;
         if (!pane || !ClickLabel(pane, label)) {

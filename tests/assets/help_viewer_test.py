@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The help viewer opens the generated help file at its contents, each jump
-of the contents leads to its topic, and HELP_QUIT closes the viewer.
+of the contents leads to its topic, an index entry of each topic leads to
+it, and HELP_QUIT closes the viewer.
 
     help_viewer_test.py SOURCE_DIR PROBE.exe MossLane.hlp MossLane.help.txt SHOT.png
 
@@ -17,16 +18,24 @@ here = os.path.dirname(os.path.abspath(__file__))
 
 
 def source_topics(path):
-    """(title, context id) of each topic, and the jumps of the first one."""
-    topics, jumps = [], []
+    """(title, context id) of each topic, the jumps of the first one, and
+    for each topic an index keyword that leads to it alone."""
+    topics, jumps, keywords = [], [], {}
     with open(path, encoding="utf-8") as f:
         for line in f:
             m = re.match(r"^= (.+?)\s*\{([^}]*)\}\s*$", line)
             if m:
                 topics.append((m.group(1), m.group(2)))
+            elif line.startswith("Keywords:") and topics:
+                for k in line[len("Keywords:"):].split(";"):
+                    keywords.setdefault(k.strip().lower(), (k.strip(), set()))[1].add(topics[-1][0])
             elif len(topics) == 1:
                 jumps += re.findall(r"\[([^\]]+)\]\(([A-Za-z0-9_.]+)\)", line)
-    return topics, jumps
+    own = {}
+    for spelling, titles in keywords.values():
+        if len(titles) == 1:
+            own.setdefault(next(iter(titles)), spelling)
+    return topics, jumps, own
 
 
 def bmp_to_png(bmp, png):
@@ -61,12 +70,15 @@ def main(argv):
     sys.path.insert(0, os.path.join(source_dir, "tallylib", "tests"))
     from winebox import WineBox
 
-    topics, jumps = source_topics(source)
+    topics, jumps, own_keywords = source_topics(source)
+    # The contents is already on screen when the index is used: a choice
+    # leading there would change nothing to wait for.
+    own_keywords.pop(topics[0][0], None)
     titles = {context.lower(): title for title, context in topics}
     failures = []
     with WineBox(source_dir) as box:
         bmp = os.path.join(box.tmp, "shot.bmp")
-        labels = [label for label, _ in jumps]
+        labels = [label for label, _ in jumps] + [f"index:{k}" for k in own_keywords.values()]
         code, out = box.run(probe, box.windows_path(help_file), box.windows_path(bmp), *labels, timeout=240)
         print(out)
         if os.path.exists(bmp):
@@ -89,6 +101,11 @@ def main(argv):
         expected = f"JUMP {label} -> {titles[target.lower()]}"
         if expected not in lines:
             failures.append(f"jump {label!r} did not lead to {titles[target.lower()]!r}")
+    for title, keyword in own_keywords.items():
+        if f"INDEX {keyword} -> {title}" not in lines:
+            failures.append(f"index entry {keyword!r} did not lead to {title!r}")
+    if len(own_keywords) < len(topics) - 1:
+        failures.append("some topic has no index entry of its own")
     for line in lines:
         if line.startswith("ERRORBOX"):
             failures.append(f"the viewer showed a message box: {line}")
