@@ -9,7 +9,8 @@ writes OUTDIR/mosslane.ico and OUTDIR/mosslane.bmp; --png adds preview
 copies (mosslane-32.png, mosslane-16.png, mosslane-bmp.png) for review.
 
 The About window draws two lines of black text centred on x = 94 at
-baselines 90 and 113, so the left half of the bitmap is a calm white card;
+baselines 90 and 113, so the left half of the bitmap is a calm white card
+with the name above those lines and two computers on a cable below them;
 the picture itself, a mossy lane with a wire on poles running to the
 horizon, fills the right half and frames the card."""
 
@@ -218,14 +219,33 @@ def draw_card(c):
     c.rect(left - 1, top - 1, right + 1, bottom + 1, BLACK)     # frame
     c.rect(left, top, right, bottom, WHITE)
     draw_word(c, "MOSS LANE", 94, 24, 3, GREEN, SILVER)
-    # A short cable with a plug at each end under the name.
-    c.rect(40, 60, 148, 61, BLACK)
-    for x in (32, 148):
-        c.rect(x, 57, x + 8, 64, GREY)
-        c.rect(x + (8 if x == 32 else -3), 59, x + (11 if x == 32 else 0), 62, GREY)
+    # A rule under the name.
+    c.rect(30, 59, 159, 60, GREEN)
+    c.rect(30, 61, 159, 62, LIME)
+    # Two small computers joined by a cable, below the text lines.
+    for left_x in (42, 120):
+        draw_computer(c, left_x, 134)
+    for i in range(0, 101):
+        t = i / 100
+        x = 68 + (121 - 68) * t
+        y = 158 + 7 * 4 * t * (1 - t)
+        c.put(int(round(x)), int(round(y)), BLACK)
     # A strip of moss along the bottom of the card.
     c.fill(lambda x, y: left <= x < right and bottom - 14 - 4 * math.sin(x / 11.0) - 2 * noise(int(x), 0) < y < bottom,
            lambda x, y: LIME if noise(x, y, 7) < 0.25 else GREEN)
+
+
+def draw_computer(c, x, y):
+    """A 28x26 desktop computer: monitor with a cyan screen on a flat case."""
+    c.rect(x, y, x + 26, y + 18, BLACK)            # monitor
+    c.rect(x + 1, y + 1, x + 25, y + 17, SILVER)
+    c.rect(x + 4, y + 3, x + 22, y + 14, TEAL)
+    c.rect(x + 5, y + 4, x + 21, y + 13, CYAN)
+    c.rect(x + 10, y + 18, x + 16, y + 20, GREY)   # neck
+    c.rect(x - 1, y + 20, x + 27, y + 26, BLACK)   # case
+    c.rect(x, y + 21, x + 26, y + 25, SILVER)
+    c.rect(x + 3, y + 22, x + 11, y + 23, GREY)    # drive slot
+    c.rect(x + 22, y + 22, x + 24, y + 24, GREEN)  # power light
 
 
 def draw_about_bitmap():
