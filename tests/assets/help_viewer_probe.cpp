@@ -312,16 +312,75 @@ bool ChooseFromIndex(HWND viewer, const std::string& keyword)
     return chosen;
 }
 
+struct Session {
+    HWND owner;
+    const char* helpFile;
+    HWND viewer;
+    std::string contents;   // the text of the contents topic
+    int failures;
+};
+
+// WinHelpA with HELP_CONTENTS, then waits until the contents is on screen.
+bool ShowContents(Session& s)
+{
+    WinHelpA(s.owner, s.helpFile, HELP_CONTENTS, 0);
+    std::string shown;
+    if (!WaitForTopic(&s.viewer, &shown, FirstLine(s.contents), true, 10000)) {
+        printf("contents not shown again\n");
+        s.failures++;
+        return false;
+    }
+    return true;
+}
+
+void FollowJump(Session& s, const std::string& label)
+{
+    HWND pane = TopicPane(s.viewer);
+    std::string shown;
+    if (!pane || !ClickLabel(pane, label)) {
+        printf("JUMP %s -> (label not found)\n", label.c_str());
+        s.failures++;
+    } else if (!WaitForTopic(&s.viewer, &shown, FirstLine(s.contents), false, 10000)) {
+        printf("JUMP %s -> (nothing happened)\n", label.c_str());
+        s.failures++;
+    } else {
+        printf("JUMP %s -> %s\n", label.c_str(), FirstLine(shown).c_str());
+    }
+}
+
+void FollowIndex(Session& s, const std::string& keyword)
+{
+    std::string shown;
+    if (!ChooseFromIndex(s.viewer, keyword)) {
+        s.failures++;
+    } else if (!WaitForTopic(&s.viewer, &shown, FirstLine(s.contents), false, 10000)) {
+        printf("INDEX %s -> (nothing happened)\n", keyword.c_str());
+        s.failures++;
+    } else {
+        printf("INDEX %s -> %s\n", keyword.c_str(), FirstLine(shown).c_str());
+    }
+}
+
+bool QuitViewer(Session& s)
+{
+    WinHelpA(s.owner, s.helpFile, HELP_QUIT, 0);
+    DWORD start = GetTickCount();
+    while (FindWindowA("MS_WINHELP", nullptr) && GetTickCount() - start < 10000)
+        Pump(100);
+    bool closed = FindWindowA("MS_WINHELP", nullptr) == nullptr;
+    printf("QUIT %s\n", closed ? "ok" : "still-open");
+    return closed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: help_viewer_probe FILE.hlp SHOT.bmp [LABEL ...]\n");
+        fprintf(stderr, "usage: help_viewer_probe FILE.hlp SHOT.bmp [LABEL | index:KEYWORD ...]\n");
         return 2;
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
-    const char* helpFile = argv[1];
     CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
 
     WNDCLASSA wc = {};
@@ -329,78 +388,43 @@ int main(int argc, char** argv)
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "HelpViewerProbe";
     RegisterClassA(&wc);
-    HWND owner = CreateWindowA("HelpViewerProbe", "probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                               wc.hInstance, nullptr);
-    if (!owner) {
+    Session s = {};
+    s.helpFile = argv[1];
+    s.owner = CreateWindowA("HelpViewerProbe", "probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                            wc.hInstance, nullptr);
+    if (!s.owner) {
         printf("no owner window\n");
         return 1;
     }
 
-    int failures = 0;
-    if (!WinHelpA(owner, helpFile, HELP_CONTENTS, 0)) {
+    if (!WinHelpA(s.owner, s.helpFile, HELP_CONTENTS, 0)) {
         printf("WinHelpA failed\n");
-        failures++;
+        s.failures++;
     }
-    HWND viewer = nullptr;
-    std::string contents;
-    if (!WaitForTopic(&viewer, &contents, "", false, 30000)) {
+    if (!WaitForTopic(&s.viewer, &s.contents, "", false, 30000)) {
         printf("no topic shown\n");
+        QuitViewer(s);
         return 1;
     }
     // Let the viewer finish painting before the picture is taken.
     Pump(1500);
-    contents = WindowText(TopicPane(viewer));
-    printf("CONTENTS %s\n", Escaped(contents).c_str());
-    if (!SaveScreenshot(viewer, argv[2])) {
+    s.contents = WindowText(TopicPane(s.viewer));
+    printf("CONTENTS %s\n", Escaped(s.contents).c_str());
+    if (!SaveScreenshot(s.viewer, argv[2])) {
         printf("screenshot failed\n");
-        failures++;
+        s.failures++;
     }
 
     for (int i = 3; i < argc; i++) {
-        std::string label = argv[i];
-        HWND pane = TopicPane(viewer);
-        if (label.compare(0, 6, "index:") == 0) {
-            std::string keyword = label.substr(6), shown;
-            if (!ChooseFromIndex(viewer, keyword))
-                failures++;
-            else if (WaitForTopic(&viewer, &shown, FirstLine(contents), false, 10000))
-                printf("INDEX %s -> %s\n", keyword.c_str(), FirstLine(shown).c_str());
-            else {
-                printf("INDEX %s -> (nothing happened)\n", keyword.c_str());
-                failures++;
-            }
-            WinHelpA(owner, helpFile, HELP_CONTENTS, 0);
-            if (!WaitForTopic(&viewer, &shown, FirstLine(contents), true, 10000)) {
-                printf("contents not shown again\n");
-                failures++;
-            }
-            continue;
-        }
-        std::string before = pane ? FirstLine(WindowText(pane)) : "";
-        std::string shown;
-        if (!pane || !ClickLabel(pane, label)) {
-            printf("JUMP %s -> (label not found)\n", label.c_str());
-            failures++;
-        } else if (!WaitForTopic(&viewer, &shown, before, false, 10000)) {
-            printf("JUMP %s -> (nothing happened)\n", label.c_str());
-            failures++;
-        } else {
-            printf("JUMP %s -> %s\n", label.c_str(), FirstLine(shown).c_str());
-        }
-        // Back to the contents for the next link.
-        WinHelpA(owner, helpFile, HELP_CONTENTS, 0);
-        if (!WaitForTopic(&viewer, &shown, FirstLine(contents), true, 10000)) {
-            printf("contents not shown again\n");
-            failures++;
-        }
+        std::string step = argv[i];
+        if (step.compare(0, 6, "index:") == 0)
+            FollowIndex(s, step.substr(6));
+        else
+            FollowJump(s, step);
+        ShowContents(s);
     }
 
-    WinHelpA(owner, helpFile, HELP_QUIT, 0);
-    DWORD start = GetTickCount();
-    while (FindWindowA("MS_WINHELP", nullptr) && GetTickCount() - start < 10000)
-        Pump(100);
-    bool closed = FindWindowA("MS_WINHELP", nullptr) == nullptr;
-    printf("QUIT %s\n", closed ? "ok" : "still-open");
-    DestroyWindow(owner);
-    return failures == 0 && closed && errorBoxes == 0 ? 0 : 1;
+    bool closed = QuitViewer(s);
+    DestroyWindow(s.owner);
+    return s.failures == 0 && closed && errorBoxes == 0 ? 0 : 1;
 }
