@@ -380,14 +380,19 @@ def lay_out(links, space):
         if not fits(links[first:first + 1], space):
             raise SourceError(f"a paragraph of topic {links[first].topic.title!r} is too long for one block")
         # The longest run of links from first on that fits: grow, then halve.
+        left = len(links) - first
         good, step = 1, 1
-        while first + good < len(links) and fits(links[first:first + good + step], space):
-            good += step
+        while good < left and fits(links[first:first + min(good + step, left)], space):
+            good = min(good + step, left)
             step *= 2
         while step > 1:
             step //= 2
-            if first + good + step <= len(links) and fits(links[first:first + good + step], space):
+            if good + step <= left and fits(links[first:first + good + step], space):
                 good += step
+        # A topic starts where its header is: keep the header with its first
+        # text, so that the topic's offset counts in the block it is read from.
+        if good > 1 and links[first + good - 1].kind == TL_TOPICHDR and first + good < len(links):
+            good -= 1
         offset = 0
         for link in links[first:first + good]:
             link.block, link.offset = block, offset

@@ -296,6 +296,8 @@ def check_structure(test, hlp):
         size_, back, forward, number, nonscroll, scroll, next_topic = t["fields"]
         test.assertEqual(number, i)
         test.assertTrue(t["records"], f"topic {t['title']!r} has no text")
+        test.assertEqual(t["offset"] >> 15, (t["records"][0] - 12) // size,
+                         f"topic {t['title']!r} starts in another block than its text")
         test.assertEqual(scroll, t["records"][0], "Scroll does not point at the first text")
         test.assertEqual(nonscroll, -1)
         test.assertIn(next_topic, by_pos, "NextTopic is not a topic header")
@@ -477,7 +479,7 @@ class GeneratorInput(unittest.TestCase):
         for i in range(n):
             parts.append(f"\n= Topic number {i} {{t{i}}}\n")
             parts.append(f"Keywords: keyword number {i} of the large manual; shared; Shared\n")
-            parts.append(("Words of a paragraph that the viewer wraps. " * (3 + i % 7)) + f"End of {i}.\n")
+            parts.append(("Words of a paragraph that the viewer wraps. " * (8 + i % 5)) + f"End of {i}.\n")
             parts.append(f"\n* item {i} **bold** and back to [the contents](contents)\n")
         with tempfile.TemporaryDirectory() as d:
             result, out = compile_source("".join(parts), d)
