@@ -59,7 +59,12 @@ def bmp_to_png(bmp, png):
     with open(png, "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
                 + chunk(b"IDAT", zlib.compress(bytes(rows), 6)) + chunk(b"IEND", b""))
-    return width, height
+    # Share of pixels drawn in a green that dominates (hotspots), and of dark ones (text).
+    pixels = [tuple(data[offset + y * stride + x * 3: offset + y * stride + x * 3 + 3])
+              for y in range(height) for x in range(width)]
+    green = sum(1 for b, g, r in pixels if g > 90 and r < g // 2 and b < g // 2) / len(pixels)
+    dark = sum(1 for b, g, r in pixels if b + g + r < 200) / len(pixels)
+    return width, height, green, dark
 
 
 def main(argv):
@@ -82,8 +87,11 @@ def main(argv):
         code, out = box.run(probe, box.windows_path(help_file), box.windows_path(bmp), *labels, timeout=240)
         print(out)
         if os.path.exists(bmp):
-            width, height = bmp_to_png(bmp, shot)
-            print(f"screenshot of the help viewer ({width}x{height}): {shot}")
+            width, height, green, dark = bmp_to_png(bmp, shot)
+            print(f"screenshot of the help viewer ({width}x{height}, {green:.1%} link green, {dark:.1%} dark): {shot}")
+            # A blank or black capture would show neither green links nor text on white.
+            if green < 0.001 or not 0.001 < dark < 0.5:
+                failures.append(f"the screenshot shows no contents (green {green:.4f}, dark {dark:.4f})")
         else:
             failures.append("no screenshot")
     lines = out.splitlines()
