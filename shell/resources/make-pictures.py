@@ -297,10 +297,12 @@ def draw_icon(size):
                        for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1)))
             if edge:
                 c.pixels[y][x] = BLACK
-    # A wire along the lane, from a pole at the right to the horizon.
+    # A pole at the right of the lane; at full size its wire runs to the horizon
+    # (at 16 pixels the wire would only be a smudge).
     pole_x = int(round(25 * s))
     c.rect(pole_x, int(8 * s), pole_x + max(1, int(2 * s)), int(27 * s), OLIVE)
-    c.line(pole_x - 1, 9 * s, 15 * s, horizon, BLACK)
+    if size >= 32:
+        c.line(pole_x - 1, 9 * s, 15 * s, horizon, BLACK)
     return c
 
 
