@@ -277,7 +277,6 @@ def check_structure(test, hlp):
     blocks, size = hlp.blocks()
     topics = hlp.topics()
     links = hlp.links()
-    by_pos = {t["pos"]: t for t in topics}
     by_offset = {t["offset"]: t for t in topics}
     test.assertEqual(len(by_offset), len(topics), "two topics share a TOPICOFFSET")
 
@@ -293,14 +292,15 @@ def check_structure(test, hlp):
     real = [t for t in topics if t["title"]]
     test.assertEqual(topics[-1]["title"], "", "no closing record after the last topic")
     for i, t in enumerate(real):
-        size_, back, forward, number, nonscroll, scroll, next_topic = t["fields"]
+        _, back, forward, number, nonscroll, scroll, next_topic = t["fields"]
         test.assertEqual(number, i)
         test.assertTrue(t["records"], f"topic {t['title']!r} has no text")
         test.assertEqual(t["offset"] >> 15, (t["records"][0] - 12) // size,
                          f"topic {t['title']!r} starts in another block than its text")
         test.assertEqual(scroll, t["records"][0], "Scroll does not point at the first text")
         test.assertEqual(nonscroll, -1)
-        test.assertIn(next_topic, by_pos, "NextTopic is not a topic header")
+        following = real[i + 1] if i + 1 < len(real) else topics[-1]
+        test.assertEqual(next_topic, following["pos"], "NextTopic is not the next topic header")
         test.assertEqual(back, real[i - 1]["offset"] if i else -1, "browse back")
         test.assertEqual(forward, real[i + 1]["offset"] if i + 1 < len(real) else -1, "browse forward")
 
@@ -308,7 +308,7 @@ def check_structure(test, hlp):
     _, records = hlp.system()
     contents, = struct.unpack("<i", records[3])
     test.assertEqual(contents, real[0]["offset"], "the contents topic is not the first topic")
-    test.assertEqual(records[1].rstrip(b"\0").decode("cp1252") != "", True)
+    test.assertTrue(records[1].rstrip(b"\0"), "the help file has no title")
     structure, context = read_btree(hlp.files["|CONTEXT"])
     test.assertEqual(structure, "L4")
     test.assertEqual([h for h, _ in context], sorted(h for h, _ in context), "|CONTEXT not sorted by hash")
@@ -383,6 +383,8 @@ class GeneratedHelpFile(unittest.TestCase):
         real, _, _ = check_structure(self, self.hlp)
         expected = re.findall(r"^= (.+?)\s*\{", self.source, re.M)
         self.assertEqual([t["title"] for t in real], expected)
+        title = re.search(r"^Title:\s*(.+)$", self.source, re.M).group(1).strip()
+        self.assertEqual(self.hlp.system()[1][1], title.encode("cp1252") + b"\0")
         for t in real:
             self.assertTrue(t["text"].startswith(t["title"] + "\n"), f"{t['title']!r} does not show its title")
         expected_keywords, title = {}, None
