@@ -88,8 +88,9 @@ class Compressed:
         return w // 2
 
 
-def read_btree(content):
-    """Returns (structure, entries) of a B+ tree; each entry a tuple of fields."""
+def read_btree(content, leaves=None):
+    """Returns (structure, entries) of a B+ tree; each entry a tuple of fields.
+    With a list for leaves, appends (page number, entry count) of each leaf."""
     magic, flags, page_size, structure, _, _, root, neg_one, pages, levels, total = struct.unpack_from(
         "<HHH16shhhhhhi", content)
     assert magic == 0x293B, hex(magic)
@@ -122,6 +123,8 @@ def read_btree(content):
                 fields.append(value)
             entries.append(tuple(fields))
         assert unused == page_size - at, "a leaf's free-byte count is wrong"
+        if leaves is not None:
+            leaves.append((node, count))
         previous, node = node, nxt
     assert len(entries) == total, "entry count in the header differs from the leaves"
     return structure, entries
@@ -261,7 +264,11 @@ def parse_display(data1, data2):
 
 def check_structure(test, hlp):
     """The consistency the viewer depends on, without knowing the content."""
-    test.assertEqual(set(hlp.files), {"|SYSTEM", "|FONT", "|TOPIC", "|CONTEXT", "|TTLBTREE"})
+    keyword_files = {"|KWBTREE", "|KWDATA", "|KWMAP"}
+    names = set(hlp.files)
+    if names & keyword_files:
+        test.assertLessEqual(keyword_files, names, "part of the keyword index is missing")
+    test.assertEqual(names - keyword_files, {"|SYSTEM", "|FONT", "|TOPIC", "|CONTEXT", "|TTLBTREE"})
     # ReservedSpace counts the FILEHEADER itself.
     spans = sorted((off, off + struct.unpack_from("<i", hlp.data, off)[0]) for off in hlp.offsets.values())
     for (_, end), (start, _) in zip(spans, spans[1:]):
@@ -270,7 +277,6 @@ def check_structure(test, hlp):
     blocks, size = hlp.blocks()
     topics = hlp.topics()
     links = hlp.links()
-    by_pos = {t["pos"]: t for t in topics}
     by_offset = {t["offset"]: t for t in topics}
     test.assertEqual(len(by_offset), len(topics), "two topics share a TOPICOFFSET")
 
@@ -286,12 +292,15 @@ def check_structure(test, hlp):
     real = [t for t in topics if t["title"]]
     test.assertEqual(topics[-1]["title"], "", "no closing record after the last topic")
     for i, t in enumerate(real):
-        size_, back, forward, number, nonscroll, scroll, next_topic = t["fields"]
+        _, back, forward, number, nonscroll, scroll, next_topic = t["fields"]
         test.assertEqual(number, i)
         test.assertTrue(t["records"], f"topic {t['title']!r} has no text")
+        test.assertEqual(t["offset"] >> 15, (t["records"][0] - 12) // size,
+                         f"topic {t['title']!r} starts in another block than its text")
         test.assertEqual(scroll, t["records"][0], "Scroll does not point at the first text")
         test.assertEqual(nonscroll, -1)
-        test.assertIn(next_topic, by_pos, "NextTopic is not a topic header")
+        following = real[i + 1] if i + 1 < len(real) else topics[-1]
+        test.assertEqual(next_topic, following["pos"], "NextTopic is not the next topic header")
         test.assertEqual(back, real[i - 1]["offset"] if i else -1, "browse back")
         test.assertEqual(forward, real[i + 1]["offset"] if i + 1 < len(real) else -1, "browse forward")
 
@@ -299,7 +308,7 @@ def check_structure(test, hlp):
     _, records = hlp.system()
     contents, = struct.unpack("<i", records[3])
     test.assertEqual(contents, real[0]["offset"], "the contents topic is not the first topic")
-    test.assertEqual(records[1].rstrip(b"\0").decode("cp1252") != "", True)
+    test.assertTrue(records[1].rstrip(b"\0"), "the help file has no title")
     structure, context = read_btree(hlp.files["|CONTEXT"])
     test.assertEqual(structure, "L4")
     test.assertEqual([h for h, _ in context], sorted(h for h, _ in context), "|CONTEXT not sorted by hash")
@@ -318,7 +327,37 @@ def check_structure(test, hlp):
             test.assertIn(targets[h], by_offset)
         test.assertNotIn("**", t["text"])
         test.assertNotIn("](", t["text"])
+    hlp.keywords = check_keywords(test, hlp, by_offset)
     return real, targets, by_offset
+
+
+def check_keywords(test, hlp, by_offset):
+    """{keyword: [topic titles]} from the keyword index, checked on the way."""
+    if "|KWBTREE" not in hlp.files:
+        return {}
+    leaves = []
+    structure, entries = read_btree(hlp.files["|KWBTREE"], leaves)
+    test.assertEqual(structure, "F24")
+    names = [k.decode("cp1252") for k, _, _ in entries]
+    test.assertEqual(names, sorted(names, key=str.lower), "keywords not in the viewer's order")
+    test.assertEqual(len({n.lower() for n in names}), len(names), "a keyword listed twice")
+    data, index, used = hlp.files["|KWDATA"], {}, 0
+    for name, (_, count, at) in zip(names, entries):
+        test.assertGreater(count, 0)
+        test.assertEqual(at, used, "keyword data not in keyword order")
+        offsets = struct.unpack_from(f"<{count}i", data, at)
+        used = at + 4 * count
+        for o in offsets:
+            test.assertIn(o, by_offset, f"keyword {name!r} leads to no topic")
+        index[name] = [by_offset[o]["title"] for o in offsets]
+    test.assertEqual(used, len(data), "keyword data has bytes no keyword uses")
+    kwmap = hlp.files["|KWMAP"]
+    test.assertEqual(len(kwmap), 6 * len(leaves))
+    first = 0
+    for i, (page, count) in enumerate(leaves):
+        test.assertEqual(struct.unpack_from("<iH", kwmap, 6 * i), (first, page), "|KWMAP entry")
+        first += count
+    return index
 
 
 def compile_source(text, directory):
@@ -344,8 +383,21 @@ class GeneratedHelpFile(unittest.TestCase):
         real, _, _ = check_structure(self, self.hlp)
         expected = re.findall(r"^= (.+?)\s*\{", self.source, re.M)
         self.assertEqual([t["title"] for t in real], expected)
+        title = re.search(r"^Title:\s*(.+)$", self.source, re.M).group(1).strip()
+        self.assertEqual(self.hlp.system()[1][1], title.encode("cp1252") + b"\0")
         for t in real:
             self.assertTrue(t["text"].startswith(t["title"] + "\n"), f"{t['title']!r} does not show its title")
+        expected_keywords, title = {}, None
+        for line in self.source.splitlines():
+            m = re.match(r"^= (.+?)\s*\{", line)
+            if m:
+                title = m.group(1)
+            elif line.startswith("Keywords:"):
+                for k in line[len("Keywords:"):].split(";"):
+                    titles = expected_keywords.setdefault(k.strip().lower(), [])
+                    if title not in titles:
+                        titles.append(title)
+        self.assertEqual({k.lower(): v for k, v in self.hlp.keywords.items()}, expected_keywords)
 
     def test_contents_jumps_to_every_topic(self):
         real, targets, by_offset = check_structure(self, self.hlp)
@@ -410,6 +462,8 @@ class GeneratorInput(unittest.TestCase):
             ("topic without text", self.GOOD + "= Empty {empty}\n", "line 8"),
             ("no title", self.GOOD.replace("Title: T\n", ""), "Title"),
             ("unbalanced bold", self.GOOD.replace("Text.", "**Text."), "line 7"),
+            ("empty keyword", self.GOOD.replace("Text.", "Keywords: a;;b\nText."), "line 7"),
+            ("keywords before any topic", "Title: T\nKeywords: a\n= A {a}\nx\n", "line 2"),
         ]
         for name, source, message in cases:
             with self.subTest(name), tempfile.TemporaryDirectory() as d:
@@ -426,7 +480,8 @@ class GeneratorInput(unittest.TestCase):
         parts += [f"* [Topic number {i}](t{i})\n" for i in range(n)]
         for i in range(n):
             parts.append(f"\n= Topic number {i} {{t{i}}}\n")
-            parts.append(("Words of a paragraph that the viewer wraps. " * (3 + i % 7)) + f"End of {i}.\n")
+            parts.append(f"Keywords: keyword number {i} of the large manual; shared; Shared\n")
+            parts.append(("Words of a paragraph that the viewer wraps. " * (8 + i % 5)) + f"End of {i}.\n")
             parts.append(f"\n* item {i} **bold** and back to [the contents](contents)\n")
         with tempfile.TemporaryDirectory() as d:
             result, out = compile_source("".join(parts), d)
@@ -437,6 +492,9 @@ class GeneratorInput(unittest.TestCase):
         self.assertEqual(len(real), n + 1)
         self.assertGreater(len(hlp.blocks()[0]), 5)
         self.assertGreater(struct.unpack_from("<h", hlp.files["|TTLBTREE"], 32)[0], 1, "title tree fits one page")
+        self.assertEqual(hlp.keywords["shared"], [t["title"] for t in real[1:]])
+        self.assertEqual(len(hlp.keywords), n + 1)
+        self.assertGreater(struct.unpack_from("<h", hlp.files["|KWBTREE"], 32)[0], 1, "keywords fit one page")
         for t in real[1:]:
             self.assertIn(f"End of {t['fields'][3] - 1}.", t["text"])
             (h, label), = t["jumps"]

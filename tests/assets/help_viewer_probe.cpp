@@ -2,11 +2,12 @@
 // (WinHelpA with HELP_CONTENTS), reads back what the viewer shows, saves a
 // screenshot of its window, follows jumps by clicking them, and quits it.
 //
-//   help_viewer_probe FILE.hlp SHOT.bmp [LABEL ...]
+//   help_viewer_probe FILE.hlp SHOT.bmp [LABEL | index:KEYWORD ...]
 //
 // Prints lines for the test to check:
 //   CONTENTS <text of the first topic shown, line ends as \n>
 //   JUMP <label> -> <first line of the topic the click led to>
+//   INDEX <keyword> -> <first line of the topic the index entry led to>
 //   ERRORBOX <text>     whenever the viewer put up a message box (answered)
 //   QUIT ok | QUIT still-open
 // Exit code 0 when every step could be carried out.
@@ -22,6 +23,8 @@
 namespace {
 
 volatile LONG errorBoxes = 0;
+// Set while the viewer's own index dialog is expected on screen.
+volatile LONG indexExpected = 0;
 
 std::string WindowText(HWND window)
 {
@@ -48,7 +51,7 @@ BOOL CALLBACK CollectStatic(HWND child, LPARAM param)
 
 BOOL CALLBACK AnswerBox(HWND window, LPARAM)
 {
-    if (IsWindowVisible(window) && ClassOf(window) == "#32770") {
+    if (!indexExpected && IsWindowVisible(window) && ClassOf(window) == "#32770") {
         std::string text;
         EnumChildWindows(window, CollectStatic, (LPARAM)&text);
         printf("ERRORBOX %s\n", text.c_str());
@@ -232,16 +235,152 @@ bool ClickLabel(HWND pane, const std::string& label)
     return SendInput(2, press, sizeof press[0]) == 2;
 }
 
+struct Found {
+    const char* className;
+    const char* text;
+    HWND window;
+};
+
+BOOL CALLBACK FindChild(HWND child, LPARAM param)
+{
+    auto* f = (Found*)param;
+    if (_stricmp(ClassOf(child).c_str(), f->className) == 0 && (!f->text || WindowText(child) == f->text) &&
+        IsWindowVisible(child)) {
+        f->window = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND Child(HWND parent, const char* className, const char* text)
+{
+    Found f = {className, text, nullptr};
+    EnumChildWindows(parent, FindChild, (LPARAM)&f);
+    return f.window;
+}
+
+BOOL CALLBACK FindIndexDialog(HWND window, LPARAM param)
+{
+    if (IsWindowVisible(window) && ClassOf(window) == "#32770" && Child(window, "ListBox", nullptr)) {
+        *(HWND*)param = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Presses the viewer's Index button, picks the keyword and presses OK.
+bool ChooseFromIndex(HWND viewer, const std::string& keyword)
+{
+    HWND button = Child(viewer, "Button", "&Index");
+    if (!button) {
+        printf("INDEX %s -> (no Index button)\n", keyword.c_str());
+        return false;
+    }
+    InterlockedExchange(&indexExpected, 1);
+    PostMessageA(button, BM_CLICK, 0, 0);
+    HWND dialog = nullptr;
+    for (DWORD start = GetTickCount(); !dialog && GetTickCount() - start < 10000;) {
+        Pump(100);
+        EnumWindows(FindIndexDialog, (LPARAM)&dialog);
+    }
+    bool chosen = false;
+    if (dialog) {
+        HWND list = Child(dialog, "ListBox", nullptr);
+        int count = (int)SendMessageA(list, LB_GETCOUNT, 0, 0);
+        for (int i = 0; i < count && !chosen; i++) {
+            // The viewer's list holds wide strings; compare in the ANSI code page.
+            wchar_t wide[256] = L"";
+            char item[512] = "";
+            if (SendMessageW(list, LB_GETTEXTLEN, i, 0) < 256 && SendMessageW(list, LB_GETTEXT, i, (LPARAM)wide) > 0)
+                WideCharToMultiByte(CP_ACP, 0, wide, -1, item, sizeof item, nullptr, nullptr);
+            if (keyword == item) {
+                SendMessageA(list, LB_SETCURSEL, i, 0);
+                chosen = true;
+            }
+        }
+        if (!chosen)
+            printf("INDEX %s -> (not in the index of %d entries)\n", keyword.c_str(), count);
+        // OK takes the selection; Cancel just closes.
+        PostMessageA(dialog, WM_COMMAND, chosen ? IDOK : IDCANCEL, 0);
+        for (DWORD start = GetTickCount(); IsWindow(dialog) && IsWindowVisible(dialog) &&
+                                           GetTickCount() - start < 10000;)
+            Pump(100);
+    } else {
+        printf("INDEX %s -> (no index dialog)\n", keyword.c_str());
+    }
+    InterlockedExchange(&indexExpected, 0);
+    return chosen;
+}
+
+struct Session {
+    HWND owner;
+    const char* helpFile;
+    HWND viewer;
+    std::string contents;   // the text of the contents topic
+    int failures;
+};
+
+// WinHelpA with HELP_CONTENTS, then waits until the contents is on screen.
+bool ShowContents(Session& s)
+{
+    WinHelpA(s.owner, s.helpFile, HELP_CONTENTS, 0);
+    std::string shown;
+    if (!WaitForTopic(&s.viewer, &shown, FirstLine(s.contents), true, 10000)) {
+        printf("contents not shown again\n");
+        s.failures++;
+        return false;
+    }
+    return true;
+}
+
+void FollowJump(Session& s, const std::string& label)
+{
+    HWND pane = TopicPane(s.viewer);
+    std::string shown;
+    if (!pane || !ClickLabel(pane, label)) {
+        printf("JUMP %s -> (label not found)\n", label.c_str());
+        s.failures++;
+    } else if (!WaitForTopic(&s.viewer, &shown, FirstLine(s.contents), false, 10000)) {
+        printf("JUMP %s -> (nothing happened)\n", label.c_str());
+        s.failures++;
+    } else {
+        printf("JUMP %s -> %s\n", label.c_str(), FirstLine(shown).c_str());
+    }
+}
+
+void FollowIndex(Session& s, const std::string& keyword)
+{
+    std::string shown;
+    if (!ChooseFromIndex(s.viewer, keyword)) {
+        s.failures++;
+    } else if (!WaitForTopic(&s.viewer, &shown, FirstLine(s.contents), false, 10000)) {
+        printf("INDEX %s -> (nothing happened)\n", keyword.c_str());
+        s.failures++;
+    } else {
+        printf("INDEX %s -> %s\n", keyword.c_str(), FirstLine(shown).c_str());
+    }
+}
+
+bool QuitViewer(Session& s)
+{
+    WinHelpA(s.owner, s.helpFile, HELP_QUIT, 0);
+    DWORD start = GetTickCount();
+    while (FindWindowA("MS_WINHELP", nullptr) && GetTickCount() - start < 10000)
+        Pump(100);
+    bool closed = FindWindowA("MS_WINHELP", nullptr) == nullptr;
+    printf("QUIT %s\n", closed ? "ok" : "still-open");
+    return closed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: help_viewer_probe FILE.hlp SHOT.bmp [LABEL ...]\n");
+        fprintf(stderr, "usage: help_viewer_probe FILE.hlp SHOT.bmp [LABEL | index:KEYWORD ...]\n");
         return 2;
     }
     setvbuf(stdout, nullptr, _IONBF, 0);
-    const char* helpFile = argv[1];
     CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
 
     WNDCLASSA wc = {};
@@ -249,61 +388,43 @@ int main(int argc, char** argv)
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "HelpViewerProbe";
     RegisterClassA(&wc);
-    HWND owner = CreateWindowA("HelpViewerProbe", "probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                               wc.hInstance, nullptr);
-    if (!owner) {
+    Session s = {};
+    s.helpFile = argv[1];
+    s.owner = CreateWindowA("HelpViewerProbe", "probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                            wc.hInstance, nullptr);
+    if (!s.owner) {
         printf("no owner window\n");
         return 1;
     }
 
-    int failures = 0;
-    if (!WinHelpA(owner, helpFile, HELP_CONTENTS, 0)) {
+    if (!WinHelpA(s.owner, s.helpFile, HELP_CONTENTS, 0)) {
         printf("WinHelpA failed\n");
-        failures++;
+        s.failures++;
     }
-    HWND viewer = nullptr;
-    std::string contents;
-    if (!WaitForTopic(&viewer, &contents, "", false, 30000)) {
+    if (!WaitForTopic(&s.viewer, &s.contents, "", false, 30000)) {
         printf("no topic shown\n");
+        QuitViewer(s);
         return 1;
     }
     // Let the viewer finish painting before the picture is taken.
     Pump(1500);
-    contents = WindowText(TopicPane(viewer));
-    printf("CONTENTS %s\n", Escaped(contents).c_str());
-    if (!SaveScreenshot(viewer, argv[2])) {
+    s.contents = WindowText(TopicPane(s.viewer));
+    printf("CONTENTS %s\n", Escaped(s.contents).c_str());
+    if (!SaveScreenshot(s.viewer, argv[2])) {
         printf("screenshot failed\n");
-        failures++;
+        s.failures++;
     }
 
     for (int i = 3; i < argc; i++) {
-        std::string label = argv[i];
-        HWND pane = TopicPane(viewer);
-        std::string before = pane ? FirstLine(WindowText(pane)) : "";
-        std::string shown;
-        if (!pane || !ClickLabel(pane, label)) {
-            printf("JUMP %s -> (label not found)\n", label.c_str());
-            failures++;
-        } else if (!WaitForTopic(&viewer, &shown, before, false, 10000)) {
-            printf("JUMP %s -> (nothing happened)\n", label.c_str());
-            failures++;
-        } else {
-            printf("JUMP %s -> %s\n", label.c_str(), FirstLine(shown).c_str());
-        }
-        // Back to the contents for the next link.
-        WinHelpA(owner, helpFile, HELP_CONTENTS, 0);
-        if (!WaitForTopic(&viewer, &shown, FirstLine(contents), true, 10000)) {
-            printf("contents not shown again\n");
-            failures++;
-        }
+        std::string step = argv[i];
+        if (step.compare(0, 6, "index:") == 0)
+            FollowIndex(s, step.substr(6));
+        else
+            FollowJump(s, step);
+        ShowContents(s);
     }
 
-    WinHelpA(owner, helpFile, HELP_QUIT, 0);
-    DWORD start = GetTickCount();
-    while (FindWindowA("MS_WINHELP", nullptr) && GetTickCount() - start < 10000)
-        Pump(100);
-    bool closed = FindWindowA("MS_WINHELP", nullptr) == nullptr;
-    printf("QUIT %s\n", closed ? "ok" : "still-open");
-    DestroyWindow(owner);
-    return failures == 0 && closed && errorBoxes == 0 ? 0 : 1;
+    bool closed = QuitViewer(s);
+    DestroyWindow(s.owner);
+    return s.failures == 0 && closed && errorBoxes == 0 ? 0 : 1;
 }

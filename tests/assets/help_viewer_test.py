@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The help viewer opens the generated help file at its contents, each jump
-of the contents leads to its topic, and HELP_QUIT closes the viewer.
+of the contents leads to its topic, an index entry of each topic leads to
+it, and HELP_QUIT closes the viewer.
 
     help_viewer_test.py SOURCE_DIR PROBE.exe MossLane.hlp MossLane.help.txt SHOT.png
 
@@ -17,16 +18,24 @@ here = os.path.dirname(os.path.abspath(__file__))
 
 
 def source_topics(path):
-    """(title, context id) of each topic, and the jumps of the first one."""
-    topics, jumps = [], []
+    """(title, context id) of each topic, the jumps of the first one, and
+    for each topic an index keyword that leads to it alone."""
+    topics, jumps, keywords = [], [], {}
     with open(path, encoding="utf-8") as f:
         for line in f:
             m = re.match(r"^= (.+?)\s*\{([^}]*)\}\s*$", line)
             if m:
                 topics.append((m.group(1), m.group(2)))
+            elif line.startswith("Keywords:") and topics:
+                for k in line[len("Keywords:"):].split(";"):
+                    keywords.setdefault(k.strip().lower(), (k.strip(), set()))[1].add(topics[-1][0])
             elif len(topics) == 1:
                 jumps += re.findall(r"\[([^\]]+)\]\(([A-Za-z0-9_.]+)\)", line)
-    return topics, jumps
+    own = {}
+    for spelling, titles in keywords.values():
+        if len(titles) == 1:
+            own.setdefault(next(iter(titles)), spelling)
+    return topics, jumps, own
 
 
 def bmp_to_png(bmp, png):
@@ -50,7 +59,12 @@ def bmp_to_png(bmp, png):
     with open(png, "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
                 + chunk(b"IDAT", zlib.compress(bytes(rows), 6)) + chunk(b"IEND", b""))
-    return width, height
+    # Share of pixels drawn in a green that dominates (hotspots), and of dark ones (text).
+    pixels = [tuple(data[offset + y * stride + x * 3: offset + y * stride + x * 3 + 3])
+              for y in range(height) for x in range(width)]
+    green = sum(1 for b, g, r in pixels if g > 90 and r < g // 2 and b < g // 2) / len(pixels)
+    dark = sum(1 for b, g, r in pixels if b + g + r < 200) / len(pixels)
+    return width, height, green, dark
 
 
 def main(argv):
@@ -61,17 +75,23 @@ def main(argv):
     sys.path.insert(0, os.path.join(source_dir, "tallylib", "tests"))
     from winebox import WineBox
 
-    topics, jumps = source_topics(source)
+    topics, jumps, own_keywords = source_topics(source)
+    # The contents is already on screen when the index is used: a choice
+    # leading there would change nothing to wait for.
+    own_keywords.pop(topics[0][0], None)
     titles = {context.lower(): title for title, context in topics}
     failures = []
     with WineBox(source_dir) as box:
         bmp = os.path.join(box.tmp, "shot.bmp")
-        labels = [label for label, _ in jumps]
+        labels = [label for label, _ in jumps] + [f"index:{k}" for k in own_keywords.values()]
         code, out = box.run(probe, box.windows_path(help_file), box.windows_path(bmp), *labels, timeout=240)
         print(out)
         if os.path.exists(bmp):
-            width, height = bmp_to_png(bmp, shot)
-            print(f"screenshot of the help viewer ({width}x{height}): {shot}")
+            width, height, green, dark = bmp_to_png(bmp, shot)
+            print(f"screenshot of the help viewer ({width}x{height}, {green:.1%} link green, {dark:.1%} dark): {shot}")
+            # A blank or black capture would show neither green links nor text on white.
+            if green < 0.001 or not 0.001 < dark < 0.5:
+                failures.append(f"the screenshot shows no contents (green {green:.4f}, dark {dark:.4f})")
         else:
             failures.append("no screenshot")
     lines = out.splitlines()
@@ -89,6 +109,11 @@ def main(argv):
         expected = f"JUMP {label} -> {titles[target.lower()]}"
         if expected not in lines:
             failures.append(f"jump {label!r} did not lead to {titles[target.lower()]!r}")
+    for title, keyword in own_keywords.items():
+        if f"INDEX {keyword} -> {title}" not in lines:
+            failures.append(f"index entry {keyword!r} did not lead to {title!r}")
+    if len(own_keywords) < len(topics) - 1:
+        failures.append("some topic has no index entry of its own")
     for line in lines:
         if line.startswith("ERRORBOX"):
             failures.append(f"the viewer showed a message box: {line}")
