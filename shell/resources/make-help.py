@@ -4,10 +4,11 @@
     make-help.py SOURCE.txt OUTPUT.hlp
 
 The source markup is described at the top of help/MossLane.help.txt.
-The output is uncompressed (no LZ77, no phrases): an internal file system
-holding |SYSTEM (title, contents topic, browse buttons), |FONT, |TOPIC
-with one text record per paragraph, |CONTEXT (jump targets by hash) and
-|TTLBTREE (topic titles for the search dialog)."""
+The output is an internal file system holding |SYSTEM (title, contents
+topic, browse buttons), |FONT, |TOPIC (one text record per paragraph, in
+LZ77 blocks, no phrase compression), |CONTEXT (jump targets by hash),
+|TTLBTREE (topic titles for the search dialog) and, when topics name
+keywords, the keyword index |KWBTREE, |KWDATA and |KWMAP."""
 
 import os
 import re
@@ -27,6 +28,7 @@ class Topic:
     def __init__(self, title, context, line):
         self.title, self.context, self.line = title, context, line
         self.blocks = []     # (kind, runs): kind "para", "heading" or "item"
+        self.keywords = []   # index entries that lead to this topic
 
 
 INLINE = re.compile(r"\*\*(?P<bold>.+?)\*\*|\[(?P<label>[^\]]+)\]\((?P<target>[A-Za-z0-9_.]+)\)")
@@ -86,6 +88,12 @@ def parse_source(source):
             if not CONTEXT_ID.match(m.group(2)):
                 raise SourceError(f"line {number}: context id {m.group(2)!r} may hold only letters, digits, _ and .")
             topics.append(Topic(m.group(1), m.group(2), number))
+        elif line.startswith("Keywords:"):
+            flush()
+            words = [w.strip() for w in line[len("Keywords:"):].split(";")]
+            if not all(words):
+                raise SourceError(f"line {number}: an empty keyword")
+            topics[-1].keywords += words
         elif line.startswith("== "):
             flush()
             topics[-1].blocks.append(("heading", parse_runs(line[3:].strip(), number)))
@@ -119,7 +127,8 @@ def parse_source(source):
             for run in runs:
                 if run[0] == "link" and run[2].lower() not in contexts:
                     raise SourceError(f"line {run[3]}: jump to unknown topic {run[2]!r}")
-    for text in [title] + [t.title for t in topics] + [r[1] for t in topics for _, rs in t.blocks for r in rs]:
+    texts = [title] + [t.title for t in topics] + [k for t in topics for k in t.keywords]
+    for text in texts + [r[1] for t in topics for _, rs in t.blocks for r in rs]:
         try:
             text.encode(ANSI)
         except UnicodeEncodeError as e:
@@ -194,7 +203,7 @@ FONTS = [
     (True, 20, (0, 0, 0)),
     (True, 22, (0x00, 0x60, 0x00)),
 ]
-FACE_LEN = 32
+FACE_LEN = 20
 
 
 def font_file():
@@ -224,8 +233,8 @@ BLOCK_TEXT_LIMIT = DECOMPRESS_SIZE - 8 * BLOCK_SPACE // 9
 LAYOUTS = {
     "title": (0, 8, 0, 0),
     "heading": (10, 4, 0, 0),
-    "para": (0, 8, 0, 0),
-    "item": (0, 4, 14, -8),
+    "para": (4, 6, 0, 0),
+    "item": (0, 4, 22, -10),
 }
 
 
@@ -336,14 +345,20 @@ def lz77(data):
             if i >= n:
                 break
             best_len, best_from = 0, 0
-            for j in reversed(seen.get(bytes(data[i:i + 3]), [])[-32:]):
+            limit = min(18, n - i)
+            for j in reversed(seen.get(bytes(data[i:i + 3]), [])[-16:]):
                 if i - j > 4096:
                     break
-                length = 0
-                while length < 18 and i + length < n and data[j + length] == data[i + length]:
+                # Only a candidate that beats the best so far is worth measuring.
+                if best_len and data[j:j + best_len + 1] != data[i:i + best_len + 1]:
+                    continue
+                length = best_len + 1 if best_len else 3
+                while length < limit and data[j + length] == data[i + length]:
                     length += 1
                 if length > best_len:
                     best_len, best_from = length, j
+                    if length == limit:
+                        break
             if best_len >= 3:
                 out[flag_at] |= 1 << bit
                 out += struct.pack("<H", ((best_len - 3) << 12) | (i - best_from - 1))
@@ -360,19 +375,34 @@ def lz77(data):
 def lay_out(links, space):
     """Places links into topic blocks: as many whole links as compress into
     space bytes; a link never spans two blocks."""
-    block, current, size = 0, [], 0
-    for link in links:
-        if current and not fits(current + [link], size + link.size, space):
-            block, current, size = block + 1, [], 0
-        if not fits([link], link.size, space):
-            raise SourceError(f"a paragraph of topic {link.topic.title!r} is too long for one block")
-        link.block, link.offset = block, size
-        current.append(link)
-        size += link.size
-    return block + 1
+    block, first = 0, 0
+    while first < len(links):
+        if not fits(links[first:first + 1], space):
+            raise SourceError(f"a paragraph of topic {links[first].topic.title!r} is too long for one block")
+        # The longest run of links from first on that fits: grow, then halve.
+        left = len(links) - first
+        good, step = 1, 1
+        while good < left and fits(links[first:first + min(good + step, left)], space):
+            good = min(good + step, left)
+            step *= 2
+        while step > 1:
+            step //= 2
+            if good + step <= left and fits(links[first:first + good + step], space):
+                good += step
+        # A topic starts where its header is: keep the header with its first
+        # text, so that the topic's offset counts in the block it is read from.
+        if good > 1 and links[first + good - 1].kind == TL_TOPICHDR and first + good < len(links):
+            good -= 1
+        offset = 0
+        for link in links[first:first + good]:
+            link.block, link.offset = block, offset
+            offset += link.size
+        block, first = block + 1, first + good
+    return block
 
 
-def fits(links, size, space):
+def fits(links, space):
+    size = sum(l.size for l in links)
     if size > BLOCK_TEXT_LIMIT:
         return False
     if size * 9 // 8 + 1 <= space:       # even all literals would fit
@@ -457,8 +487,8 @@ def system_file(title, contents_offset):
 
 # --- B+ trees and the file system ----------------------------------------------------------------
 
-def btree(entries, structure, page_size, flags):
-    """A B+ tree of at most two levels. entries: sorted (key bytes, value bytes)."""
+def leaf_split(entries, page_size):
+    """The entries of each leaf page, filled in order."""
     leaves, current, used = [], [], 8
     for key, value in entries:
         size = len(key) + len(value)
@@ -468,6 +498,12 @@ def btree(entries, structure, page_size, flags):
         current.append(key + value)
         used += size
     leaves.append(current)
+    return leaves
+
+
+def btree(entries, structure, page_size, flags):
+    """A B+ tree of at most two levels. entries: sorted (key bytes, value bytes)."""
+    leaves = leaf_split(entries, page_size)
     pages = []
     for i, leaf in enumerate(leaves):
         body = b"".join(leaf)
@@ -508,6 +544,31 @@ def help_file(files):
     return struct.pack("<iiii", 0x00035F3F, 16 + len(body), -1, total) + body + directory
 
 
+def keyword_files(topics):
+    """|KWBTREE (keyword, count, place in |KWDATA), |KWDATA (topic offsets)
+    and |KWMAP (number of the first keyword of each leaf page)."""
+    # Viewers list and search keywords without regard to case: spellings that
+    # differ only in case are one entry, shown as first written.
+    places, spelling = {}, {}
+    for t in topics:
+        for k in t.keywords:
+            spelling.setdefault(k.lower(), k)
+            spots = places.setdefault(spelling[k.lower()], [])
+            if t.offset not in spots:
+                spots.append(t.offset)
+    names = sorted(places, key=str.lower)
+    entries, data = [], b""
+    for k in names:
+        entries.append((stringz(k), struct.pack("<hi", len(places[k]), len(data))))
+        data += b"".join(struct.pack("<i", o) for o in places[k])
+    page_size = 2048
+    kwmap, first = b"", 0
+    for page, leaf in enumerate(leaf_split(entries, page_size)):
+        kwmap += struct.pack("<iH", first, page)
+        first += len(leaf)
+    return {"|KWBTREE": btree(entries, "F24", page_size, 0x0002), "|KWDATA": data, "|KWMAP": kwmap}
+
+
 def compile_help(source):
     title, topics = parse_source(source)
     topics_data = topic_file(topics)
@@ -520,6 +581,8 @@ def compile_help(source):
         "|CONTEXT": btree([(struct.pack("<i", h), struct.pack("<i", o)) for h, o in contexts], "L4", 2048, 0x0002),
         "|TTLBTREE": btree([(struct.pack("<i", o), stringz(s)) for o, s in titles], "Lz", 2048, 0x0002),
     }
+    if any(t.keywords for t in topics):
+        files.update(keyword_files(topics))
     return help_file(files)
 
 

@@ -9,7 +9,8 @@ writes OUTDIR/mosslane.ico and OUTDIR/mosslane.bmp; --png adds preview
 copies (mosslane-32.png, mosslane-16.png, mosslane-bmp.png) for review.
 
 The About window draws two lines of black text centred on x = 94 at
-baselines 90 and 113, so the left half of the bitmap is a calm white card;
+baselines 90 and 113, so the left half of the bitmap is a calm white card
+with the name above those lines and two computers on a cable below them;
 the picture itself, a mossy lane with a wire on poles running to the
 horizon, fills the right half and frames the card."""
 
@@ -156,8 +157,8 @@ def draw_landscape(c):
 def lane_edges(y):
     """Left and right edge of the lane at row y, widening towards the viewer."""
     t = (y - HORIZON) / (BMP_H - HORIZON)
-    half = 2 + 78 * t * t + 12 * t
-    centre = VANISH_X - 40 * t * t
+    half = 1.5 + 60 * t * t + 10 * t
+    centre = VANISH_X - 30 * t * t
     return centre - half, centre + half
 
 
@@ -182,32 +183,33 @@ def draw_lane(c):
 
 
 def draw_poles_and_wire(c):
-    """Telegraph poles along the right verge carry one sagging wire."""
+    """Telegraph poles along the right verge carry one sagging wire to the
+    horizon; they stand at equal distances, so they shrink towards it."""
     tops = []
-    for i in range(7):
-        t = 1.0 - i * 0.16
-        if t <= 0.05:
-            break
-        y_base = HORIZON + (BMP_H - HORIZON) * t
+    for i in range(9):
+        t = 1.0 / (1.0 + 0.75 * i)           # nearness: 1 at the front
+        y_base = HORIZON + 2 + (BMP_H - HORIZON - 6) * t
         _, right = lane_edges(y_base)
-        x = right + 4 + 26 * t
-        height = 6 + 86 * t
-        width = max(1, int(round(4 * t)))
-        xi = int(round(x))
-        c.rect(xi, int(y_base - height), xi + width, int(y_base), OLIVE)
-        c.rect(xi + width, int(y_base - height), xi + width + max(1, width // 2), int(y_base), BLACK)
-        arm = max(2, int(12 * t))
-        c.rect(xi - arm, int(y_base - height + 2 * t), xi + width + arm, int(y_base - height + 2 * t) + width, OLIVE)
-        tops.append((x + width / 2 + arm - 1, y_base - height + 2 * t))
+        x = right + 3 + 18 * t
+        height = 4 + 92 * t
+        width = max(1, int(round(5 * t)))
+        xi, top, bottom = int(round(x)), int(round(y_base - height)), int(round(y_base))
+        c.rect(xi, top, xi + width, bottom, OLIVE)
+        if width > 2:
+            c.rect(xi + width - 1, top, xi + width, bottom, BLACK)   # shaded side
+        arm = max(1, int(round(11 * t)))
+        arm_y = top + int(round(6 * t))
+        c.rect(xi - arm, arm_y, xi + width + arm, arm_y + max(1, int(round(2 * t))), OLIVE)
+        tops.append((xi + width + arm - 1, arm_y - 1))
     # The wire hangs in a shallow curve between neighbouring insulators.
     for (x0, y0), (x1, y1) in zip(tops, tops[1:]):
-        sag = 6 * (x0 - x1) / 40.0
-        steps = int(abs(x1 - x0) * 2) + 2
+        sag = 0.12 * abs(x0 - x1) + 0.08 * abs(y0 - y1)
+        steps = int(abs(x1 - x0) * 3) + 2
         for i in range(steps + 1):
             t = i / steps
             x = x0 + (x1 - x0) * t
             y = y0 + (y1 - y0) * t + sag * 4 * t * (1 - t)
-            c.put(int(x), int(y) + 1, BLACK)
+            c.put(int(round(x)), int(round(y)), BLACK)
 
 
 def draw_card(c):
@@ -217,14 +219,33 @@ def draw_card(c):
     c.rect(left - 1, top - 1, right + 1, bottom + 1, BLACK)     # frame
     c.rect(left, top, right, bottom, WHITE)
     draw_word(c, "MOSS LANE", 94, 24, 3, GREEN, SILVER)
-    # A short cable with a plug at each end under the name.
-    c.rect(40, 60, 148, 61, BLACK)
-    for x in (32, 148):
-        c.rect(x, 57, x + 8, 64, GREY)
-        c.rect(x + (8 if x == 32 else -3), 59, x + (11 if x == 32 else 0), 62, GREY)
+    # A rule under the name.
+    c.rect(30, 59, 159, 60, GREEN)
+    c.rect(30, 61, 159, 62, LIME)
+    # Two small computers joined by a cable, below the text lines.
+    for left_x in (42, 120):
+        draw_computer(c, left_x, 134)
+    for i in range(0, 101):
+        t = i / 100
+        x = 68 + (121 - 68) * t
+        y = 158 + 7 * 4 * t * (1 - t)
+        c.put(int(round(x)), int(round(y)), BLACK)
     # A strip of moss along the bottom of the card.
     c.fill(lambda x, y: left <= x < right and bottom - 14 - 4 * math.sin(x / 11.0) - 2 * noise(int(x), 0) < y < bottom,
            lambda x, y: LIME if noise(x, y, 7) < 0.25 else GREEN)
+
+
+def draw_computer(c, x, y):
+    """A 28x26 desktop computer: monitor with a cyan screen on a flat case."""
+    c.rect(x, y, x + 26, y + 18, BLACK)            # monitor
+    c.rect(x + 1, y + 1, x + 25, y + 17, SILVER)
+    c.rect(x + 4, y + 3, x + 22, y + 14, TEAL)
+    c.rect(x + 5, y + 4, x + 21, y + 13, CYAN)
+    c.rect(x + 10, y + 18, x + 16, y + 20, GREY)   # neck
+    c.rect(x - 1, y + 20, x + 27, y + 26, BLACK)   # case
+    c.rect(x, y + 21, x + 26, y + 25, SILVER)
+    c.rect(x + 3, y + 22, x + 11, y + 23, GREY)    # drive slot
+    c.rect(x + 22, y + 22, x + 24, y + 24, GREEN)  # power light
 
 
 def draw_about_bitmap():
@@ -276,10 +297,12 @@ def draw_icon(size):
                        for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1)))
             if edge:
                 c.pixels[y][x] = BLACK
-    # A wire along the lane, from a pole at the right to the horizon.
+    # A pole at the right of the lane; at full size its wire runs to the horizon
+    # (at 16 pixels the wire would only be a smudge).
     pole_x = int(round(25 * s))
     c.rect(pole_x, int(8 * s), pole_x + max(1, int(2 * s)), int(27 * s), OLIVE)
-    c.line(pole_x - 1, 9 * s, 15 * s, horizon, BLACK)
+    if size >= 32:
+        c.line(pole_x - 1, 9 * s, 15 * s, horizon, BLACK)
     return c
 
 
@@ -366,7 +389,7 @@ def write(path, data):
 def main(argv):
     args = [a for a in argv[1:] if not a.startswith("--")]
     if len(args) != 1:
-        print(__doc__.strip().splitlines()[3].strip(), file=sys.stderr)
+        print("usage: make-pictures.py OUTDIR [--png]", file=sys.stderr)
         return 2
     outdir = args[0]
     os.makedirs(outdir, exist_ok=True)

@@ -8,7 +8,7 @@
 
 #include "program.h"
 #include "settings.h"
-#include "settings_store.h"
+#include "stored_settings.h"
 
 namespace {
 const char kProbeName[] = "!moss~lane!.ml";
@@ -34,16 +34,6 @@ void SystemDriveRoot(char* folder) {
         return;
     }
     folder[3] = '\0';
-}
-
-void StoreFolder(const FolderChooser* chooser, const char* folder) {
-    chooser->store(folder);
-    char field[SettingPathSize] = {};
-    CopyText(field, sizeof field, folder);
-    if (OpenSettingsKey()) {
-        WriteSetting(chooser->valueName, field, sizeof field);
-        CloseSettingsKey();
-    }
 }
 
 int ChooseFolder(FolderChooser* chooser) {
@@ -73,7 +63,8 @@ int ChooseFolder(FolderChooser* chooser) {
         return 0;
     }
     chooser->fileName[request.nFileOffset - 1] = '\0';
-    StoreFolder(chooser, chooser->fileName);
+    chooser->store(chooser->fileName);
+    StoreFolderSetting(chooser->valueName, chooser->fileName);
     return 1;
 }
 }  // namespace

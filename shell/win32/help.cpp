@@ -66,11 +66,14 @@ void StoreHelpFile() {
     WriteSetting("HelpFile", field, sizeof field);
 }
 
-// Finds the help file, asking the user as the last resort; FileFound when there is one.
+// Finds the help file, asking the user as the last resort; FileFound when there
+// is one. A path found without being stored (the default, or a chosen file)
+// is stored, so the next time it is opened directly.
 DWORD LocateHelpFile() {
     char defaultPath[PathSize];
     DefaultHelpPath(defaultPath);
-    if (ReadSetting("HelpFile", HelpFile, sizeof HelpFile)) {
+    bool stored = ReadSetting("HelpFile", HelpFile, sizeof HelpFile) != 0;
+    if (stored) {
         HelpFile[sizeof HelpFile - 1] = '\0';
     } else {
         strcpy(HelpFile, defaultPath);
@@ -78,13 +81,14 @@ DWORD LocateHelpFile() {
     DWORD status = TestPath(HelpFile);
     if (status == ERROR_FILE_NOT_FOUND && TestPath(defaultPath) == FileFound) {
         strcpy(HelpFile, defaultPath);
-        StoreHelpFile();
+        stored = false;
         status = FileFound;
     }
     if (status == ERROR_FILE_NOT_FOUND && ChooseHelpFile()) {
-        StoreHelpFile();
+        stored = false;
         status = FileFound;
     }
+    if (status == FileFound && !stored) StoreHelpFile();
     return status;
 }
 }  // namespace

@@ -2,13 +2,11 @@
 // the first open, re-opened on every choice, shown by check marks.
 #include <windows.h>
 
-#include <cstring>
-
 #include "message.h"
 #include "program.h"
 #include "resource.h"
 #include "serial.h"
-#include "settings_store.h"
+#include "stored_settings.h"
 
 namespace {
 // 0 = not loaded yet: read from the store at the next open.
@@ -19,26 +17,6 @@ uint8_t handShake = 0;
 const uint8_t kDefaultPort = 2;
 const uint32_t kDefaultBaudRate = 57600;
 const uint8_t kDefaultHandShake = HandshakeCts;
-
-// A missing or wrongly sized value takes its default, written back; with the
-// key unavailable the field stays 0.
-void LoadLineSetting(const char* name, void* field, uint32_t size, const void* fallback) {
-    if (!OpenSettingsKey()) return;
-    if (!ReadSetting(name, field, size)) {
-        memcpy(field, fallback, size);
-        WriteSetting(name, field, size);
-    }
-    CloseSettingsKey();
-}
-
-// Stores a choice; false when the key or the value cannot be written.
-bool StoreLineSetting(const char* name, void* field, uint32_t size, const void* chosen) {
-    if (!OpenSettingsKey()) return false;
-    memcpy(field, chosen, size);
-    bool stored = WriteSetting(name, field, size) != 0;
-    CloseSettingsKey();
-    return stored;
-}
 
 UINT BaudItem(uint32_t rate) {
     switch (rate) {
@@ -66,10 +44,10 @@ bool OpenDevice() {
 }  // namespace
 
 int OpenSerialPort() {
-    if (serialPort == 0) LoadLineSetting("SerialPort", &serialPort, 1, &kDefaultPort);
+    LoadLineSetting("SerialPort", &serialPort, 1, &kDefaultPort);
     // Speed and handshaking are loaded even when there is no port to open.
-    if (baudRate == 0) LoadLineSetting("BaudRate", &baudRate, 4, &kDefaultBaudRate);
-    if (handShake == 0) LoadLineSetting("HandShake", &handShake, 1, &kDefaultHandShake);
+    LoadLineSetting("BaudRate", &baudRate, 4, &kDefaultBaudRate);
+    LoadLineSetting("HandShake", &handShake, 1, &kDefaultHandShake);
     if (!OpenDevice()) {
         // A device that opened but refused its settings stays held until the next close.
         ShowMessage(MessagePortUnavailable);

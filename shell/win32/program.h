@@ -18,6 +18,8 @@ inline void CopyText(char* dest, size_t size, const char* text) {
     dest[length] = '\0';
 }
 
+enum : UINT { ExitSuccess = 0, ExitFailure = 0xFFFFFFFF };  // -1 when start-up cannot go on
+
 // Ends the process at once, without the orderly shutdown.
 [[noreturn]] void EndProcess(UINT exitCode);
 void CenterWindow(HWND window);

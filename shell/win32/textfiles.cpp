@@ -2,13 +2,11 @@
 // text files get CR LF line ends.
 #include <windows.h>
 
-#include <cstring>
-
 #include "extensions.h"
 #include "program.h"
 #include "resource.h"
 #include "settings.h"
-#include "settings_store.h"
+#include "stored_settings.h"
 
 namespace {
 enum : INT_PTR { EndedOk = IDOK, EndedCancel = IDCANCEL };
@@ -48,15 +46,6 @@ INT_PTR CALLBACK TextFilesDialogProc(HWND dialog, UINT message, WPARAM wParam, L
     }
 }
 
-void StoreTextSettings() {
-    uint8_t translate = TranslateText();
-    char extensions[SettingExtensionsSize] = {};
-    CopyText(extensions, sizeof extensions, TextExtensions());
-    if (!OpenSettingsKey()) return;
-    WriteSetting("TranslateText", &translate, sizeof translate);
-    WriteSetting("TextExtensions", extensions, sizeof extensions);
-    CloseSettingsKey();
-}
 }  // namespace
 
 // The poll goes on while the dialog is open: a transfer may run inside it.

@@ -11,7 +11,6 @@
 namespace {
 enum : UINT_PTR { PollTimer = 1 };
 enum : UINT { PollPeriodMs = 500 };
-enum : UINT { ExitFailure = 0xFFFFFFFF, ExitSuccess = 0 };
 
 bool windowDestroyed = false;
 
