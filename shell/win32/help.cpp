@@ -42,7 +42,8 @@ bool ChooseHelpFile() {
     HelpFile[0] = '\0';
     ProgramFolder(initialFolder);
     OPENFILENAMEA request = {};
-    request.lStructSize = sizeof request;
+    // The full record of later Windows is refused by Windows 95 and NT 4.
+    request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     request.hwndOwner = mainWindow;
     request.hInstance = programInstance;
     request.lpstrFilter = kFilter;
