@@ -64,12 +64,16 @@ const Command kCommands[] = {
 };
 const WPARAM kLastCommand = sizeof kCommands / sizeof kCommands[0] - 1;
 
+// A log-off can destroy the window inside a nested loop that takes the quit
+// message for itself (the engine's pump, the About window's loop): ask again.
+void RepostQuitIfDestroyed() {
+    if (windowDestroyed) PostQuitMessage(0);
+}
+
 void OnTimer() {
     if (TransferBusy()) return;
     PollTick();
-    // A log-off during a transfer destroyed the window inside the engine's
-    // pump, which may have taken the quit message: ask again.
-    if (windowDestroyed) PostQuitMessage(0);
+    RepostQuitIfDestroyed();
 }
 
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
@@ -80,6 +84,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     }
     if (wParam >= 1 && wParam <= kLastCommand) {
         kCommands[wParam](static_cast<int>(wParam));
+        RepostQuitIfDestroyed();
         return 0;
     }
     return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
@@ -92,6 +97,8 @@ void OnDestroy() {
     PostQuitMessage(0);
 }
 }  // namespace
+
+bool MainWindowDestroyed() { return windowDestroyed; }
 
 void CreateMainWindow() {
     RegisterMainClass();
