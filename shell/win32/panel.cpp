@@ -63,5 +63,8 @@ uint16_t ReportProgress(TransferStatus* status, int16_t event) {
     }
     // Ticks served here start no poll: the driver holds the busy flag.
     DispatchAllMessages();
+    // A window destroyed before this batch opened (a log-off while the link
+    // was asked for) would see its cancel cleared by TransferOpening.
+    if (MainWindowDestroyed()) RequestCancel();
     return CancelRequested() ? 1 : 0;
 }

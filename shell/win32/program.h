@@ -31,6 +31,8 @@ void ReleaseBusy(bool previous);
 void LoadSettings();
 void CreateMainWindow();
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// True once the main window is gone (a log-off); the program is on its way out.
+bool MainWindowDestroyed();
 
 // The serial port and its menu items.
 int OpenSerialPort();
