@@ -52,8 +52,9 @@ int GetVersionString(char* dest, size_t size) {
     if (length == 0 || length >= sizeof path) return 0;
     DWORD handle = 0;
     DWORD infoSize = GetFileVersionInfoSizeA(path, &handle);
-    if (infoSize == 0) return 0;
-    if (infoSize > VersionBufferSize) infoSize = VersionBufferSize;
+    // A cut block is not safe to query: the ANSI query converts strings into
+    // space at its end, which a shortened buffer does not have.
+    if (infoSize == 0 || infoSize > VersionBufferSize) return 0;
     if (!GetFileVersionInfoA(path, 0, infoSize, versionBuffer)) return 0;
     WORD* translation = nullptr;
     UINT translationSize = 0;
