@@ -1,0 +1,29 @@
+// A card file in the temporary folder, removed at the end of the test.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+class TempCard {
+public:
+    explicit TempCard(const std::string &bytes)
+    {
+        static int count = 0;
+        const char *dir = std::getenv("TMPDIR");
+#ifdef _WIN32
+        if (!dir) dir = std::getenv("TEMP");
+#endif
+        path_ = std::string(dir ? dir : "/tmp") + "/tally_card_" + std::to_string(++count) + ".txt";
+        std::FILE *f = std::fopen(path_.c_str(), "wb");
+        if (f) {
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
+        }
+    }
+    ~TempCard() { std::remove(path_.c_str()); }
+    const char *path() const { return path_.c_str(); }
+
+private:
+    std::string path_;
+};
