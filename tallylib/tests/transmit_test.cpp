@@ -173,7 +173,7 @@ TEST_F(Transmit, WholeTransmission)
     scripted::ModemScript script;
     script.connect = "CONNECT 14400/ARQ";
     line().responder = scripted::HayesModem(script);
-    EXPECT_EQ(TALLY_OK, Run(card.path(), 19200, 1024, 2, 1, "AB CD"));
+    ASSERT_EQ(TALLY_OK, Run(card.path(), 19200, 1024, 2, 1, "AB CD"));
     // The hang-up's own progress comes between 303 and 401.
     std::vector<long> ids = scripted::MessageIds();
     auto at225 = std::find(ids.begin(), ids.end(), 225L);
