@@ -167,6 +167,9 @@ int _ModemFind(int firstPort, long *speed)
 extern "C" long TALLY_CDECL TallyCard_FindModem(long *port, long *speed, long)
 {
     if (!port || !speed || *port < 1 || *port > 4) return 0;
+    // Called from a window message during a transmission, a search would
+    // take the running transmission's line away.
+    if (_StateBusy()) return 0;
     long rate = *speed;
     if (rate != 1200 && rate != 2400 && rate != 4800 && rate != 9600 && rate != 19200 && rate != 38400) rate = 2400;
     int found = _ModemFind(static_cast<int>(*port), &rate);

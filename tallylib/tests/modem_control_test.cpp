@@ -8,6 +8,7 @@
 #include "comm.h"
 #include "modem.h"
 #include "scripted_line.h"
+#include "state.h"
 #include "substitution.h"
 #include "tallylib.h"
 #include "wait.h"
@@ -126,6 +127,19 @@ TEST_F(ModemControl, FindModemExport)
         EXPECT_TRUE(line().events.empty());
     }
     EXPECT_EQ(0, TallyCard_FindModem(nullptr, &speed, 0));
+}
+
+TEST_F(ModemControl, FindModemLeavesARunningTransmissionsLineAlone)
+{
+    _CommOpen("2", 9600, 'N', 8, 1);
+    _StateSetBusy(1);
+    line().events.clear();
+    line().responder = scripted::HayesModem({});
+    long port = 1, speed = 2400;
+    EXPECT_EQ(0, TallyCard_FindModem(&port, &speed, 0));
+    EXPECT_TRUE(line().events.empty());
+    EXPECT_TRUE(line().open);
+    _StateSetBusy(0);
 }
 
 TEST_F(ModemControl, AbortStopsTheSearch)
