@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "clock.h"
+#include "line_settings.h"
 
 namespace {
 
@@ -62,18 +63,7 @@ bool Configure(long rate, char parity, int dataBits, int stopBits)
 {
     termios line;
     if (tcgetattr(lineHandle, &line) != 0) return false;
-    // Raw from nothing, no flow control: the bytes pass untouched.
-    tcflag_t parityFlags = ParityFlags(parity);
-    line.c_iflag = parityFlags ? INPCK : 0;
-    line.c_oflag = 0;
-    line.c_lflag = 0;
-    line.c_cflag = SizeFlag(dataBits) | parityFlags | CLOCAL | CREAD;
-    if (_CommStopCode(stopBits) == 2) line.c_cflag |= CSTOPB;
-    for (cc_t &c : line.c_cc) c = 0;
-    line.c_cc[VMIN] = 0;
-    line.c_cc[VTIME] = 0;
-    speed_t speed = SpeedCode(rate);
-    if (cfsetispeed(&line, speed) != 0 || cfsetospeed(&line, speed) != 0) return false;
+    if (!_CommBuildTermios(&line, rate, parity, dataBits, stopBits)) return false;
     return tcsetattr(lineHandle, TCSANOW, &line) == 0;
 }
 
@@ -97,6 +87,22 @@ void DevicePath(const char *port, char *out, size_t size)
 }
 
 }  // namespace
+
+bool _CommBuildTermios(termios *line, long rate, char parity, int dataBits, int stopBits)
+{
+    // Raw from nothing, no flow control: the bytes pass untouched.
+    tcflag_t parityFlags = ParityFlags(parity);
+    line->c_iflag = parityFlags ? INPCK : 0;
+    line->c_oflag = 0;
+    line->c_lflag = 0;
+    line->c_cflag = SizeFlag(dataBits) | parityFlags | CLOCAL | CREAD;
+    if (_CommStopCode(stopBits) == 2) line->c_cflag |= CSTOPB;
+    for (cc_t &c : line->c_cc) c = 0;
+    line->c_cc[VMIN] = 0;
+    line->c_cc[VTIME] = 0;
+    speed_t speed = SpeedCode(rate);
+    return cfsetispeed(line, speed) == 0 && cfsetospeed(line, speed) == 0;
+}
 
 int _CommOpen(const char *port, long rate, char parity, int dataBits, int stopBits)
 {
