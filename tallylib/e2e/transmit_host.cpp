@@ -2,7 +2,7 @@
 // COM1, in one of a few ways a host may call it. It prints one line per status
 // message ("id N" in code mode, "text T" in text mode) and "result N" per
 // transmission, for transmit_session.py to judge.
-// Usage: tally_transmit_host CASE CARD-PATH [BLOCK-SIZE [DIAL-FLAGS]]
+// Usage: tally_transmit_host CASE CARD-PATH [BLOCK-SIZE [DIAL-FLAGS [ATTEMPTS [DIAL-WAIT]]]]
 //   send     code mode, level 2
 //   text     text mode, level 3
 //   abort    TallyCard_Abort from a timer 1 s after "Dialing the modem.", then a normal run
@@ -22,6 +22,8 @@ TallyLib lib;
 const char *card = "";
 long blockSize = 128;
 long dialFlags = 0;
+long dialAttempts = 3;
+long dialWait = 10;
 bool abortOnDial = false;
 bool reenter = false;
 UINT_PTR abortTimer = 0;
@@ -35,7 +37,7 @@ void Line(const char *format, long value)
 
 long Transmit(TallyCard_StatusCallback callback, long level)
 {
-    return lib.Transmit(0, nullptr, callback, level, card, "5551234", "ACME Corp", 3, 10, 1, 2400, 2, blockSize,
+    return lib.Transmit(0, nullptr, callback, level, card, "5551234", "ACME Corp", dialAttempts, dialWait, 1, 2400, 2, blockSize,
                         dialFlags);
 }
 
@@ -69,7 +71,7 @@ void TALLY_STDCALL ByText(intptr_t text)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: tally_transmit_host CASE CARD-PATH [BLOCK-SIZE [DIAL-FLAGS]]\n");
+        std::fprintf(stderr, "usage: tally_transmit_host CASE CARD-PATH [BLOCK-SIZE [DIAL-FLAGS [ATTEMPTS [DIAL-WAIT]]]]\n");
         return 2;
     }
     if (!TallyLoad(&lib)) {
@@ -80,6 +82,8 @@ int main(int argc, char **argv)
     card = argv[2];
     if (argc > 3) blockSize = std::atol(argv[3]);
     if (argc > 4) dialFlags = std::atol(argv[4]);
+    if (argc > 5) dialAttempts = std::atol(argv[5]);
+    if (argc > 6) dialWait = std::atol(argv[6]);
 
     if (!std::strcmp(mode, "find")) {
         long port = 1, speed = 2400;

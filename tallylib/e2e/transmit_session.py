@@ -27,6 +27,9 @@ CARD = (b"Name: A. Customer\r\nCompany: ACME Corp\r\nModel: 486DX2/66, 8 MB\r\n"
         + b"Notes: caf\xe9 \xa9 1996\rsame line\r\n"
         + b"".join(b"Line %03d of the registration card\r\n" % n for n in range(20))
         + b"\x1a trailing bytes the library must not send\r\n")
+# Every byte value but ^Z, LF and CR among them (no CR is followed by LF):
+# three blocks of 2048.
+CARD_ALL_BYTES = bytes(b for b in range(256) if b != 0x1A) * 16
 # Exactly two payloads of 128-byte blocks (103 bytes each): ends with an empty block.
 CARD_FULL_BLOCKS = b"x" * 102 + b"\r\n" + b"y" * 102 + b"\n"
 
@@ -44,7 +47,7 @@ class Case:
     """name, service switches, host arguments, and what must hold afterwards."""
 
     def __init__(self, name, switches, host, results, ids=(), last_main=None, card=CARD, block=128, flags=0,
-                 arrives=True, log_has=(), log_lacks=(), inner=None):
+                 attempts=3, dial_wait=10, arrives=True, log_has=(), log_lacks=(), inner=None, waits=()):
         self.__dict__.update(locals())
         del self.__dict__["self"]
 
@@ -58,15 +61,33 @@ CASES = [
          log_has=["command ATE1V1Q0X1M1\n", "dial 1 pulse 5551234", "block size 1024"]),
     Case("sent-full-blocks", [], "send", [0], ids=[225, 303, 401], last_main=401, card=CARD_FULL_BLOCKS,
          log_has=["block 3 of 11 bytes, 0 data bytes, ACK"]),
+    Case("sent-2048-all-bytes", [], "send", [0], ids=[225, 303, 401], last_main=401, card=CARD_ALL_BYTES,
+         block=2048, log_has=["block 3 of "]),
+    Case("sent-through-noise", ["--noise", "40", "--connect-speed", "9600"], "send", [0], ids=[225, 401],
+         last_main=401),
+    Case("sent-after-endless-connect-line", ["--endless-line", "3"], "send", [0], ids=[225, 401], last_main=401),
     Case("sent-text-mode", [], "text", [0], arrives=True),
     Case("missing-card", [], "send", [101], card=None, arrives=False, log_lacks=["command"]),
     Case("busy-then-sent", ["--dial", "busy,connect"], "send", [0], ids=[107, 111, 107, 225, 401],
          last_main=401, log_has=["dial 1 tone 5551234 (X2 M1) -> busy", "command AT&F\n",
                                  "dial 2 tone 5551234 (X2 M1) -> connect"]),
     Case("nak-nak-nak", ["--nak-block", "2"], "send", [108], ids=[201, 227, 303, 507], last_main=507,
-         arrives=False, log_has=["block 2 of 128 bytes, 103 data bytes"]),
+         arrives=False, log_has=["block 2 good, NAK (switch, 3)"], log_lacks=["(switch, 4)", "block 3"]),
     Case("login-lost", ["--drop-at-login"], "send", [107], ids=[121, 123], last_main=121, arrives=False),
+    Case("login-nak-3-then-sent", ["--reject-login", "3"], "send", [0], ids=[121, 127, 225, 401], last_main=401,
+         log_has=["login rejected (switch, 3)"]),
+    # Four NAKs count as a verification; the service then refuses the blocks.
+    Case("login-always-refused", ["--reject-login", "always"], "send", [108], ids=[121, 127, 227, 507],
+         last_main=507, arrives=False, log_has=["login rejected (switch, 4)"]),
     Case("no-modem", ["--silent"], "send", [104], ids=[104, 501], last_main=501, arrives=False),
+    # Each pass: 1 s pause after the escape, 3 s for an answer, then CR; 0.25 s, ATQ0E1H, 2 s; 1 s pause.
+    Case("phone-not-hung-up", ["--ignore-escape", "--log-data"], "send", [109], ids=[225, 303, 313], last_main=303,
+         log_lacks=["hung up"], waits=[("received +++", "received <0d>", 4.0),
+                                       ("received ATQ0E1H", "received +++", 3.0)]),
+    # The dial wait is measured from the dial command: one silent attempt of 4 s.
+    Case("dial-never-answered", ["--dial", "silent"], "send", [106], ids=[107, 111], arrives=False, attempts=1,
+         dial_wait=4, waits=[("command ATDT", "dialling stopped", 4.0),
+                             ("command ATE1V1Q0X2M1", "command ATDT", 1.0)]),
     Case("abort-in-dial-then-sent", ["--dial", "silent,connect"], "abort", [110, 0],
          ids=[107, 503, 104, 107, 225, 401], last_main=401, log_has=["dial 2 tone"]),
     Case("second-call-refused", [], "reenter", [0], ids=[225, 401], last_main=401, inner=102),
@@ -103,7 +124,7 @@ class Session:
                 return ["the service did not start"]
             started = time.monotonic()
             code, out = self.box.run(os.path.join(self.bin_dir, "tally_transmit_host.exe"), case.host,
-                                     self.box.windows_path(card_path), str(case.block), str(case.flags),
+                                     self.box.windows_path(card_path), str(case.block), str(case.flags), str(case.attempts), str(case.dial_wait),
                                      cwd=self.bin_dir, timeout=240)
             elapsed = time.monotonic() - started
         finally:
@@ -148,6 +169,27 @@ class Session:
             if text in log:
                 faults.append(f"service log has {text!r}")
         faults += self.judge_special(case, lines, ids)
+        faults += self.judge_waits(case, log)
+        return faults
+
+    @staticmethod
+    def judge_waits(case, log):
+        """Each (first, then, seconds): the next service log line with then
+        after each one with first comes no sooner than seconds later. Only a
+        lower bound: a slow machine makes waits longer, never shorter."""
+        entries = []
+        for line in log.splitlines():
+            stamp, _, text = line.strip().partition(" ")
+            entries.append((float(stamp), text))
+        faults = []
+        for first, then, seconds in case.waits:
+            starts = [(n, t) for n, (t, text) in enumerate(entries) if first in text]
+            if not starts:
+                faults.append(f"service log lacks {first!r}")
+            for n, t in starts:
+                after = next((t2 for t2, text in entries[n + 1:] if then in text), None)
+                if after is not None and after - t < seconds - 0.2:
+                    faults.append(f"{then!r} {after - t:.2f} s after {first!r}, expected {seconds} s or more")
         return faults
 
     @staticmethod
