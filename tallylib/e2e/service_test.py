@@ -287,14 +287,24 @@ class Escape(ServiceCase):
         self.service.wait(timeout=5)  # --calls 1: the call has ended
         self.assertIn("call 1 ended", self.log_text())
 
-    def test_plus_signs_inside_data_are_no_escape(self):
-        self.start()
-        self.connect()
-        self.caller.expect(b"\r\n")
-        self.caller.send(b"x+++")
-        self.assertEqual(b"", self.caller.read_for(2.0))
-        self.caller.send(b"ATH\r")  # still online: data, not a command
-        self.assertEqual(b"", self.caller.read_for(0.5))
+    def test_plus_signs_that_are_no_escape(self):
+        # (switches, seconds of silence before, bytes sent)
+        table = [
+            ([], 1.2, b"x+++"),  # data right before them
+            ([], 0.2, b"+++"),  # too soon after the CONNECT line
+            ([], 1.2, b"++++"),  # a fourth plus sign
+            (["--ignore-escape"], 1.2, b"+++"),
+        ]
+        for switches, silence, sent in table:
+            with self.subTest(switches=switches, sent=sent, silence=silence):
+                self.start(*switches)
+                self.connect()
+                self.caller.expect(b"\r\n")
+                time.sleep(silence)
+                self.caller.send(sent)
+                self.assertEqual(b"", self.caller.read_for(2.0))
+                self.caller.send(b"ATH\r")  # still online: data, not a command
+                self.assertEqual(b"", self.caller.read_for(0.5))
 
     def test_the_library_hang_up_line_after_a_silent_escape_pass(self):
         # The library's fallback when +++ got no answer: CR, then ATQ0E1H.
@@ -325,6 +335,7 @@ class Login(ServiceCase):
         self.assertNotEqual(crc, crc.upper())  # letters in it, so its upper case is another text
         # (line, answer)
         table = [
+            (encode_block(b"card data", crc), NAK),  # a block before any login
             (text + b" " + wrong + b"\n", NAK),
             (text + b" " + crc.upper() + b"\n", NAK),
             (text + crc + b"\n", NAK),  # no blank before the CRC text
