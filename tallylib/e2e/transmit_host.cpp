@@ -6,6 +6,8 @@
 //   send     code mode, level 2
 //   text     text mode, level 3
 //   abort    TallyCard_Abort from a timer 1 s after "Dialing the modem.", then a normal run
+//   abort-send  TallyCard_Abort from the callback at "Transmitting with the TALLY protocol."
+//   customers   three runs with other customer identifiers, the last with speaker mode 0
 //   reenter  a second TallyCard_Transmit from inside the status callback
 //   find     TallyCard_FindModem only: "found F port P speed S"
 #include <windows.h>
@@ -24,7 +26,9 @@ long blockSize = 128;
 long dialFlags = 0;
 long dialAttempts = 3;
 long dialWait = 10;
+const char *customer = "ACME Corp";
 bool abortOnDial = false;
+bool abortOnSend = false;
 bool reenter = false;
 UINT_PTR abortTimer = 0;
 
@@ -37,7 +41,7 @@ void Line(const char *format, long value)
 
 long Transmit(TallyCard_StatusCallback callback, long level)
 {
-    return lib.Transmit(0, nullptr, callback, level, card, "5551234", "ACME Corp", dialAttempts, dialWait, 1, 2400, 2, blockSize,
+    return lib.Transmit(0, nullptr, callback, level, card, "5551234", customer, dialAttempts, dialWait, 1, 2400, 2, blockSize,
                         dialFlags);
 }
 
@@ -54,6 +58,10 @@ void TALLY_STDCALL ById(intptr_t id)
 {
     if (id != 0) Line("id %ld", static_cast<long>(id));
     if (id == 107 && abortOnDial && !abortTimer) abortTimer = SetTimer(nullptr, 0, 1000, AbortFromTimer);
+    if (id == 213 && abortOnSend) {
+        std::printf("abort\n");
+        lib.Abort();
+    }
     if (reenter) {
         reenter = false;
         Line("inner-result %ld", Transmit(ById, 2));
@@ -96,6 +104,16 @@ int main(int argc, char **argv)
         return 0;
     }
     lib.InfoCodes(1);
+    if (!std::strcmp(mode, "customers")) {
+        static const char *const customers[] = {"", "AB CD", "ABCDEFGHIJKLMNOPQRST"};
+        for (const char *c : customers) {
+            customer = c;
+            if (c == customers[2]) lib.Speaker(0);
+            Line("result %ld", Transmit(ById, 2));
+        }
+        return 0;
+    }
+    abortOnSend = !std::strcmp(mode, "abort-send");
     abortOnDial = !std::strcmp(mode, "abort");
     reenter = !std::strcmp(mode, "reenter");
     Line("result %ld", Transmit(ById, 2));

@@ -90,6 +90,12 @@ CASES = [
                              ("command ATE1V1Q0X2M1", "command ATDT", 1.0)]),
     Case("abort-in-dial-then-sent", ["--dial", "silent,connect"], "abort", [110, 0],
          ids=[107, 503, 104, 107, 225, 401], last_main=401, log_has=["dial 2 tone"]),
+    # The abort exit hangs up with waits that work again.
+    Case("abort-in-blocks", [], "abort-send", [110], ids=[213, 503, 311], last_main=503, arrives=False,
+         log_has=["+++ escape", "hung up (ATH)"]),
+    Case("customer-codes", [], "customers", [0, 0, 0], ids=[401, 401, 401],
+         log_has=["customer 006NO_ID protocol", "customer 006AB protocol", "customer 006ABCDEFGHIJK protocol",
+                  "command ATE1V1Q0X2M0\n"]),
     Case("second-call-refused", [], "reenter", [0], ids=[225, 401], last_main=401, inner=102),
     Case("find-modem", [], "find", [], arrives=False),
     Case("find-no-modem", ["--silent"], "find", [], arrives=False),
