@@ -25,6 +25,19 @@ unsigned long ReadTick()
 
 bool ValidIndex(int i) { return i >= 0 && i < TIMER_SLOTS; }
 
+// Takes the time since the last look off every running timer.
+void AgeTimers()
+{
+    unsigned long now = ReadTick();
+    unsigned long elapsed = (now - referenceTick) & 0xFFFFFFFFul;
+    referenceTick = now;
+    for (int32_t &slot : timers) {
+        if (slot == FREE_SLOT) continue;
+        if (static_cast<unsigned long>(slot) > elapsed) slot -= static_cast<int32_t>(elapsed);
+        else slot = 0;
+    }
+}
+
 }  // namespace
 
 int _TimerStart(long t)
@@ -33,6 +46,10 @@ int _TimerStart(long t)
         for (int32_t &slot : timers) slot = FREE_SLOT;
         referenceTick = ReadTick();
         poolStarted = true;
+    } else {
+        // Bring the pool up to now first: the time since the last check
+        // (a pause, another wait) belongs to the running timers, not to this one.
+        AgeTimers();
     }
     if (t < 0) t = 0;
     if (t > LONGEST) t = LONGEST;
@@ -48,14 +65,7 @@ int _TimerStart(long t)
 int _TimerCheck(int i)
 {
     _PumpMessages();
-    unsigned long now = ReadTick();
-    unsigned long elapsed = (now - referenceTick) & 0xFFFFFFFFul;
-    referenceTick = now;
-    for (int32_t &slot : timers) {
-        if (slot == FREE_SLOT) continue;
-        if (static_cast<unsigned long>(slot) > elapsed) slot -= static_cast<int32_t>(elapsed);
-        else slot = 0;
-    }
+    AgeTimers();
     if (ValidIndex(i) && timers[i] == 0) {
         timers[i] = FREE_SLOT;
         return TIMER_EXPIRED;

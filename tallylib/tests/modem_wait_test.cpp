@@ -66,6 +66,32 @@ TEST_F(ModemWait, TimersAgeTogetherWhicheverIsChecked)
     EXPECT_EQ(TIMER_RUNNING, _TimerCheck(b));  // a free slot reads as running
 }
 
+TEST_F(ModemWait, ATimerCountsFromItsOwnStart)
+{
+    int first = _TimerStart(100);
+    EXPECT_EQ(TIMER_RUNNING, _TimerCheck(first));
+    // A pause without checks, then a new timer: the pause is the first
+    // timer's, not the new one's.
+    scripted::Advance(2500);
+    int second = _TimerStart(300);
+    EXPECT_EQ(TIMER_EXPIRED, _TimerCheck(first));
+    EXPECT_EQ(3000, _TimerRemaining(second));
+    scripted::Advance(2999);
+    EXPECT_EQ(TIMER_RUNNING, _TimerCheck(second));
+    scripted::Advance(1);
+    EXPECT_EQ(TIMER_EXPIRED, _TimerCheck(second));
+}
+
+TEST_F(ModemWait, WaitsAfterAPauseLastTheirFullTime)
+{
+    _TimerStart(1000);  // a pool that has been running
+    ttrap(10, "OK", static_cast<const char *>(nullptr));
+    scripted::Advance(1000);  // a pause of one second: no timer checks
+    unsigned long start = line().now;
+    EXPECT_EQ(TTRAP_TIMEOUT, ttrap(300, "NO CARRIER", static_cast<const char *>(nullptr)));
+    EXPECT_GE(line().now - start, 3000u);
+}
+
 TEST_F(ModemWait, FreeSlotRules)
 {
     for (int i = 0; i < TIMER_SLOTS; ++i) EXPECT_EQ(i, _TimerStart(10));

@@ -66,6 +66,10 @@ int _CommOpen(const char *port, long rate, char parity, int dataBits, int stopBi
     }
     SetCommMask(lineHandle, 0);
     EscapeCommFunction(lineHandle, SETDTR);
+    // Reads return at once with what is there: whatever a previous program
+    // left in the driver, a read never blocks.
+    COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 100, 100};
+    SetCommTimeouts(lineHandle, &timeouts);
     return 0;
 }
 
