@@ -8,6 +8,8 @@
 //   abort    TallyCard_Abort from a timer 1 s after "Dialing the modem.", then a normal run
 //   abort-send  TallyCard_Abort from the callback at "Transmitting with the TALLY protocol."
 //   customers   three runs with other customer identifiers, the last with speaker mode 0
+//   abort-first TallyCard_Abort before the transmission, then a normal run
+//   window   no callback, level 3: the library's status window shows the messages
 //   reenter  a second TallyCard_Transmit from inside the status callback
 //   find     TallyCard_FindModem only: "found F port P speed S"
 #include <windows.h>
@@ -99,6 +101,11 @@ int main(int argc, char **argv)
         std::printf("found %ld port %ld speed %ld\n", found, port, speed);
         return 0;
     }
+    if (!std::strcmp(mode, "window")) {
+        Line("result %ld", lib.Transmit(0, nullptr, nullptr, 3, card, "5551234", customer, dialAttempts, dialWait, 1,
+                                        2400, 2, blockSize, dialFlags));
+        return 0;
+    }
     if (!std::strcmp(mode, "text")) {
         Line("result %ld", Transmit(ByText, 3));
         return 0;
@@ -114,6 +121,13 @@ int main(int argc, char **argv)
         return 0;
     }
     abortOnSend = !std::strcmp(mode, "abort-send");
+    if (!std::strcmp(mode, "abort-first")) {
+        std::printf("abort\n");
+        lib.Abort();
+        Line("result %ld", Transmit(ById, 2));
+        Line("result %ld", Transmit(ById, 2));
+        return 0;
+    }
     abortOnDial = !std::strcmp(mode, "abort");
     reenter = !std::strcmp(mode, "reenter");
     Line("result %ld", Transmit(ById, 2));

@@ -9,7 +9,9 @@ Usage: transmit_session.py SOURCE-DIR BIN-DIR [CASE...]
 import os
 import subprocess
 import sys
+import shutil
 import tempfile
+import threading
 import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean
@@ -96,6 +98,8 @@ CASES = [
     Case("customer-codes", [], "customers", [0, 0, 0], ids=[401, 401, 401],
          log_has=["customer 006NO_ID protocol", "customer 006AB protocol", "customer 006ABCDEFGHIJK protocol",
                   "command ATE1V1Q0X2M0\n"]),
+    Case("pending-abort-then-sent", [], "abort-first", [110, 0], ids=[104, 503, 104, 225, 401], last_main=401),
+    Case("status-window", ["--dial-delay", "3"], "window", [0]),
     Case("second-call-refused", [], "reenter", [0], ids=[225, 401], last_main=401, inner=102),
     Case("find-modem", [], "find", [], arrives=False),
     Case("find-no-modem", ["--silent"], "find", [], arrives=False),
@@ -129,9 +133,15 @@ class Session:
             if "ready" not in service.stdout.readline():
                 return ["the service did not start"]
             started = time.monotonic()
-            code, out = self.box.run(os.path.join(self.bin_dir, "tally_transmit_host.exe"), case.host,
-                                     self.box.windows_path(card_path), str(case.block), str(case.flags), str(case.attempts), str(case.dial_wait),
-                                     cwd=self.bin_dir, timeout=240)
+            host = [os.path.join(self.bin_dir, "tally_transmit_host.exe"), case.host, self.box.windows_path(card_path),
+                    str(case.block), str(case.flags), str(case.attempts), str(case.dial_wait)]
+            outcome = {}
+            runner = threading.Thread(target=lambda: outcome.update(
+                zip(("code", "out"), self.box.run(*host, cwd=self.bin_dir, timeout=240))))
+            runner.start()
+            watched = self.watch_window(log_path, work) if case.host == "window" else []
+            runner.join()
+            code, out = outcome.get("code", -1), outcome.get("out", "")
             elapsed = time.monotonic() - started
         finally:
             service.terminate()
@@ -140,7 +150,26 @@ class Session:
         with open(log_path, encoding="utf-8") as f:
             log = f.read()
         print(f"== {case.name}: exit {code}, {elapsed:.1f} s\n{out}-- service log:\n{log}")
-        return self.judge(case, code, out, log, received)
+        return watched + self.judge(case, code, out, log, received)
+
+    def watch_window(self, log_path, work):
+        """While the dial is answered slowly, the library's status window must be up."""
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if os.path.exists(log_path) and "dial 1" in open(log_path, encoding="utf-8").read():
+                break
+            time.sleep(0.1)
+        else:
+            return ["no dial within 60 s"]
+        time.sleep(0.5)
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Transmission Information$"],
+                               env=self.box.env, capture_output=True, text=True).stdout.split()
+        shot = os.path.join(work, "status-window.png")
+        subprocess.run(["import", "-window", "root", shot], env=self.box.env, capture_output=True)
+        keep = os.environ.get("TALLY_SCREENSHOT")
+        if keep and os.path.exists(shot):
+            shutil.copy(shot, keep)
+        return [] if found else ["no visible \"Transmission Information\" window during the dial"]
 
     def judge(self, case, code, out, log, received):
         faults = []
