@@ -7,7 +7,7 @@
 //   text     text mode, level 3
 //   abort    TallyCard_Abort from a timer 1 s after "Dialing the modem.", then a normal run
 //   abort-send  TallyCard_Abort from the callback at "Transmitting with the TALLY protocol."
-//   customers   three runs with other customer identifiers, the last with speaker mode 0
+//   customers   four runs with other customer identifiers, the last with speaker mode 0
 //   abort-first TallyCard_Abort before the transmission, then a normal run
 //   window   no callback, level 3: the library's status window shows the messages
 //   reenter  a second TallyCard_Transmit from inside the status callback
@@ -112,10 +112,10 @@ int main(int argc, char **argv)
     }
     lib.InfoCodes(1);
     if (!std::strcmp(mode, "customers")) {
-        static const char *const customers[] = {"", "AB CD", "ABCDEFGHIJKLMNOPQRST"};
+        static const char *const customers[] = {"M\xfcller GmbH", "", "AB CD", "ABCDEFGHIJKLMNOPQRST"};
         for (const char *c : customers) {
             customer = c;
-            if (c == customers[2]) lib.Speaker(0);
+            if (c == customers[3]) lib.Speaker(0);
             Line("result %ld", Transmit(ById, 2));
         }
         return 0;

@@ -95,8 +95,8 @@ CASES = [
     # The abort exit hangs up with waits that work again.
     Case("abort-in-blocks", [], "abort-send", [110], ids=[213, 503, 311], last_main=503, arrives=False,
          log_has=["+++ escape", "hung up (ATH)"]),
-    Case("customer-codes", [], "customers", [0, 0, 0], ids=[401, 401, 401],
-         log_has=["customer 006NO_ID protocol", "customer 006AB protocol", "customer 006ABCDEFGHIJK protocol",
+    Case("customer-codes", [], "customers", [0, 0, 0, 0], ids=[401, 401, 401, 401],
+         log_has=["customer 006M<fc>ller protocol", "customer 006NO_ID protocol", "customer 006AB protocol", "customer 006ABCDEFGHIJK protocol",
                   "command ATE1V1Q0X2M0\n"]),
     Case("pending-abort-then-sent", [], "abort-first", [110, 0], ids=[104, 503, 104, 225, 401], last_main=401),
     Case("status-window", ["--dial-delay", "3"], "window", [0]),
