@@ -4,7 +4,7 @@ private prefix is one end of a pty pair, the service the other end. Each case
 starts the service with its fault switches, runs the host program once, and
 judges its messages and results, the card that arrived and the modem dialogue.
 Usage: transmit_session.py SOURCE-DIR BIN-DIR [CASE...]
-(run under tests/with-pty-pair, which names the two ends)"""
+(under tests/with-pty-pair, which it starts itself when needed)"""
 
 import os
 import subprocess
@@ -101,6 +101,7 @@ CASES = [
     Case("pending-abort-then-sent", [], "abort-first", [110, 0], ids=[104, 503, 104, 225, 401], last_main=401),
     Case("status-window", ["--dial-delay", "3"], "window", [0]),
     Case("second-call-refused", [], "reenter", [0], ids=[225, 401], last_main=401, inner=102),
+    Case("sample-host", [], "sample", [0], block=256, log_has=["customer 006ACME protocol 2 block size 256"]),
     Case("find-modem", [], "find", [], arrives=False),
     Case("find-no-modem", ["--silent"], "find", [], arrives=False),
 ]
@@ -135,6 +136,9 @@ class Session:
             started = time.monotonic()
             host = [os.path.join(self.bin_dir, "tally_transmit_host.exe"), case.host, self.box.windows_path(card_path),
                     str(case.block), str(case.flags), str(case.attempts), str(case.dial_wait)]
+            if case.host == "sample":  # the README's sample host, as a host developer runs it
+                host = [os.path.join(self.bin_dir, "send_card.exe"), self.box.windows_path(card_path), "5551234",
+                        "ACME", "--block", str(case.block)]
             outcome = {}
             runner = threading.Thread(target=lambda: outcome.update(
                 zip(("code", "out"), self.box.run(*host, cwd=self.bin_dir, timeout=240))))
@@ -174,7 +178,7 @@ class Session:
     def judge(self, case, code, out, log, received):
         faults = []
         lines = out.splitlines()
-        results = [int(l.split()[1]) for l in lines if l.startswith("result ")]
+        results = [int(l.split()[1].rstrip(":")) for l in lines if l.lower().startswith("result ")]
         ids = [int(l.split()[1]) for l in lines if l.startswith("id ")]
         if code != 0:
             faults.append(f"host exit {code}")
@@ -247,6 +251,9 @@ class Session:
 
 def main():
     source_dir, bin_dir, wanted = sys.argv[1], sys.argv[2], sys.argv[3:]
+    if "MOSSLANE_SERIAL_PORT" not in os.environ:
+        os.execv(os.path.join(source_dir, "tests", "with-pty-pair"),
+                 ["with-pty-pair", sys.executable, os.path.abspath(__file__), *sys.argv[1:]])
     cases = [c for c in CASES if not wanted or c.name in wanted]
     failed = []
     started = time.monotonic()
