@@ -218,6 +218,7 @@ class ModemDialogue(ServiceCase):
         table = [
             ([], "ATDT5551234", b"\r\nCONNECT\r\n"),
             (["--connect-speed", "14400"], "ATDT5551234", b"\r\nCONNECT 14400\r\n"),
+            (["--connect-speed", "28800/ARQ"], "ATDT5551234", b"\r\nCONNECT 28800/ARQ\r\n"),
             (["--dial", "busy"], "ATDT5551234", b"\r\nBUSY\r\n"),
             (["--dial", "no-carrier"], "ATDP5551234", b"\r\nNO CARRIER\r\n"),
             (["--dial", "no-dial-tone"], "ATDT5551234", b"\r\nNO DIAL TONE\r\n"),

@@ -58,7 +58,7 @@ CASES = [
     Case("sent", [], "send", [0], ids=[104, 108, 107, 121, 127, 201, 213, 225, 303, 401], last_main=401,
          log_has=["command ATE1V1Q0\n", "command ATE1V1Q0X2M1\n", "dial 1 tone 5551234",
                   "customer 006ACME protocol 2 block size 128 version 1.6", "+++ escape", "command ATH\n"]),
-    Case("sent-1024-pulse-blind-connect-speed", ["--connect-speed", "14400"], "send", [0], ids=[225, 303, 401],
+    Case("sent-1024-pulse-blind-connect-speed", ["--connect-speed", "14400/ARQ/V42BIS"], "send", [0], ids=[225, 303, 401],
          last_main=401, block=1024, flags=12,
          log_has=["command ATE1V1Q0X1M1\n", "dial 1 pulse 5551234", "block size 1024"]),
     Case("sent-full-blocks", [], "send", [0], ids=[225, 303, 401], last_main=401, card=CARD_FULL_BLOCKS,
