@@ -43,8 +43,8 @@ void Line(const char *format, long value)
 
 long Transmit(TallyCard_StatusCallback callback, long level)
 {
-    return lib.Transmit(0, nullptr, callback, level, card, "5551234", customer, dialAttempts, dialWait, 1, 2400, 2, blockSize,
-                        dialFlags);
+    return lib.Transmit(0, nullptr, callback, level, card, "5551234", customer, dialAttempts, dialWait, 1, 2400, 2,
+                        blockSize, dialFlags);
 }
 
 // Runs from a WM_TIMER the library dispatches while it waits for the dial.
@@ -81,7 +81,8 @@ void TALLY_STDCALL ByText(intptr_t text)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: tally_transmit_host CASE CARD-PATH [BLOCK-SIZE [DIAL-FLAGS [ATTEMPTS [DIAL-WAIT]]]]\n");
+        std::fprintf(stderr,
+                     "usage: tally_transmit_host CASE CARD-PATH [BLOCK-SIZE [DIAL-FLAGS [ATTEMPTS [DIAL-WAIT]]]]\n");
         return 2;
     }
     if (!TallyLoad(&lib)) {

@@ -7,9 +7,9 @@ Usage: transmit_session.py SOURCE-DIR BIN-DIR [CASE...]
 (under tests/with-pty-pair, which it starts itself when needed)"""
 
 import os
+import shutil
 import subprocess
 import sys
-import shutil
 import tempfile
 import threading
 import time
@@ -58,8 +58,8 @@ CASES = [
     Case("sent", [], "send", [0], ids=[104, 108, 107, 121, 127, 201, 213, 225, 303, 401], last_main=401,
          log_has=["command ATE1V1Q0\n", "command ATE1V1Q0X2M1\n", "dial 1 tone 5551234",
                   "customer 006ACME protocol 2 block size 128 version 1.6", "+++ escape", "command ATH\n"]),
-    Case("sent-1024-pulse-blind-connect-speed", ["--connect-speed", "14400/ARQ/V42BIS"], "send", [0], ids=[225, 303, 401],
-         last_main=401, block=1024, flags=12,
+    Case("sent-1024-pulse-blind-connect-speed", ["--connect-speed", "14400/ARQ/V42BIS"], "send", [0],
+         ids=[225, 303, 401], last_main=401, block=1024, flags=12,
          log_has=["command ATE1V1Q0X1M1\n", "dial 1 pulse 5551234", "block size 1024"]),
     Case("sent-full-blocks", [], "send", [0], ids=[225, 303, 401], last_main=401, card=CARD_FULL_BLOCKS,
          log_has=["block 3 of 11 bytes, 0 data bytes, ACK"]),
@@ -83,9 +83,9 @@ CASES = [
          last_main=507, arrives=False, log_has=["login rejected (switch, 4)"]),
     Case("no-modem", ["--silent"], "send", [104], ids=[104, 501], last_main=501, arrives=False),
     # Each pass: 1 s pause after the escape, 3 s for an answer, then CR; 0.25 s, ATQ0E1H, 2 s; 1 s pause.
-    Case("phone-not-hung-up", ["--ignore-escape", "--log-data"], "send", [109], ids=[225, 303, 313], last_main=303,
-         log_lacks=["hung up"], waits=[("received +++", "received <0d>", 4.0),
-                                       ("received ATQ0E1H", "received +++", 3.0)]),
+    Case("phone-not-hung-up", ["--ignore-escape", "--log-data"], "send", [109], ids=[225, 303, 313],
+         last_main=303, log_lacks=["hung up"],
+         waits=[("received +++", "received <0d>", 4.0), ("received ATQ0E1H", "received +++", 3.0)]),
     # The dial wait is measured from the dial command: one silent attempt of 4 s.
     Case("dial-never-answered", ["--dial", "silent"], "send", [106], ids=[107, 111], arrives=False, attempts=1,
          dial_wait=4, waits=[("command ATDT", "dialling stopped", 4.0),
@@ -96,8 +96,8 @@ CASES = [
     Case("abort-in-blocks", [], "abort-send", [110], ids=[213, 503, 311], last_main=503, arrives=False,
          log_has=["+++ escape", "hung up (ATH)"]),
     Case("customer-codes", [], "customers", [0, 0, 0, 0], ids=[401, 401, 401, 401],
-         log_has=["customer 006M<fc>ller protocol", "customer 006NO_ID protocol", "customer 006AB protocol", "customer 006ABCDEFGHIJK protocol",
-                  "command ATE1V1Q0X2M0\n"]),
+         log_has=["customer 006M<fc>ller protocol", "customer 006NO_ID protocol", "customer 006AB protocol",
+                  "customer 006ABCDEFGHIJK protocol", "command ATE1V1Q0X2M0\n"]),
     Case("pending-abort-then-sent", [], "abort-first", [110, 0], ids=[104, 503, 104, 225, 401], last_main=401),
     Case("status-window", ["--dial-delay", "3"], "window", [0]),
     Case("second-call-refused", [], "reenter", [0], ids=[225, 401], last_main=401, inner=102),
