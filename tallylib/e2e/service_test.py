@@ -66,7 +66,7 @@ def encode_block(payload, key, crc=None):
 
 
 def login_line(customer="006ACME", protocol=2, block=128, version="1.6"):
-    text = f"{customer}!{protocol}#{block}$({version})".encode()
+    text = f"{customer}!{protocol}#{block}$({version})".encode("latin-1")
     crc = format(crc32(text), "x").encode()
     return text + b" " + crc + b"\n", crc
 
@@ -218,6 +218,7 @@ class ModemDialogue(ServiceCase):
         table = [
             ([], "ATDT5551234", b"\r\nCONNECT\r\n"),
             (["--connect-speed", "14400"], "ATDT5551234", b"\r\nCONNECT 14400\r\n"),
+            (["--connect-speed", "28800/ARQ"], "ATDT5551234", b"\r\nCONNECT 28800/ARQ\r\n"),
             (["--dial", "busy"], "ATDT5551234", b"\r\nBUSY\r\n"),
             (["--dial", "no-carrier"], "ATDP5551234", b"\r\nNO CARRIER\r\n"),
             (["--dial", "no-dial-tone"], "ATDT5551234", b"\r\nNO DIAL TONE\r\n"),
@@ -351,6 +352,10 @@ class Login(ServiceCase):
                 self.caller.send(line)
                 self.assertEqual(answer, self.caller.expect(answer)[-len(answer):])
         self.assertIn("customer 006ACME protocol 2 block size 128 version 1.6", self.log_text())
+        self.start()
+        self.connect()
+        self.caller.send(login_line(customer="006M\xfcller")[0])  # Windows ANSI letters in the code
+        self.caller.expect(b"Login OK #")
 
     def test_rejected_logins(self):
         good, _ = login_line()

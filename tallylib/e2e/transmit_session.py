@@ -4,12 +4,14 @@ private prefix is one end of a pty pair, the service the other end. Each case
 starts the service with its fault switches, runs the host program once, and
 judges its messages and results, the card that arrived and the modem dialogue.
 Usage: transmit_session.py SOURCE-DIR BIN-DIR [CASE...]
-(run under tests/with-pty-pair, which names the two ends)"""
+(under tests/with-pty-pair, which it starts itself when needed)"""
 
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean
@@ -56,8 +58,8 @@ CASES = [
     Case("sent", [], "send", [0], ids=[104, 108, 107, 121, 127, 201, 213, 225, 303, 401], last_main=401,
          log_has=["command ATE1V1Q0\n", "command ATE1V1Q0X2M1\n", "dial 1 tone 5551234",
                   "customer 006ACME protocol 2 block size 128 version 1.6", "+++ escape", "command ATH\n"]),
-    Case("sent-1024-pulse-blind-connect-speed", ["--connect-speed", "14400"], "send", [0], ids=[225, 303, 401],
-         last_main=401, block=1024, flags=12,
+    Case("sent-1024-pulse-blind-connect-speed", ["--connect-speed", "14400/ARQ/V42BIS"], "send", [0],
+         ids=[225, 303, 401], last_main=401, block=1024, flags=12,
          log_has=["command ATE1V1Q0X1M1\n", "dial 1 pulse 5551234", "block size 1024"]),
     Case("sent-full-blocks", [], "send", [0], ids=[225, 303, 401], last_main=401, card=CARD_FULL_BLOCKS,
          log_has=["block 3 of 11 bytes, 0 data bytes, ACK"]),
@@ -81,16 +83,25 @@ CASES = [
          last_main=507, arrives=False, log_has=["login rejected (switch, 4)"]),
     Case("no-modem", ["--silent"], "send", [104], ids=[104, 501], last_main=501, arrives=False),
     # Each pass: 1 s pause after the escape, 3 s for an answer, then CR; 0.25 s, ATQ0E1H, 2 s; 1 s pause.
-    Case("phone-not-hung-up", ["--ignore-escape", "--log-data"], "send", [109], ids=[225, 303, 313], last_main=303,
-         log_lacks=["hung up"], waits=[("received +++", "received <0d>", 4.0),
-                                       ("received ATQ0E1H", "received +++", 3.0)]),
+    Case("phone-not-hung-up", ["--ignore-escape", "--log-data"], "send", [109], ids=[225, 303, 313],
+         last_main=303, log_lacks=["hung up"],
+         waits=[("received +++", "received <0d>", 4.0), ("received ATQ0E1H", "received +++", 3.0)]),
     # The dial wait is measured from the dial command: one silent attempt of 4 s.
     Case("dial-never-answered", ["--dial", "silent"], "send", [106], ids=[107, 111], arrives=False, attempts=1,
          dial_wait=4, waits=[("command ATDT", "dialling stopped", 4.0),
                              ("command ATE1V1Q0X2M1", "command ATDT", 1.0)]),
     Case("abort-in-dial-then-sent", ["--dial", "silent,connect"], "abort", [110, 0],
          ids=[107, 503, 104, 107, 225, 401], last_main=401, log_has=["dial 2 tone"]),
+    # The abort exit hangs up with waits that work again.
+    Case("abort-in-blocks", [], "abort-send", [110], ids=[213, 503, 311], last_main=503, arrives=False,
+         log_has=["+++ escape", "hung up (ATH)"]),
+    Case("customer-codes", [], "customers", [0, 0, 0, 0], ids=[401, 401, 401, 401],
+         log_has=["customer 006M<fc>ller protocol", "customer 006NO_ID protocol", "customer 006AB protocol",
+                  "customer 006ABCDEFGHIJK protocol", "command ATE1V1Q0X2M0\n"]),
+    Case("pending-abort-then-sent", [], "abort-first", [110, 0], ids=[104, 503, 104, 225, 401], last_main=401),
+    Case("status-window", ["--dial-delay", "3"], "window", [0]),
     Case("second-call-refused", [], "reenter", [0], ids=[225, 401], last_main=401, inner=102),
+    Case("sample-host", [], "sample", [0], block=256, log_has=["customer 006ACME protocol 2 block size 256"]),
     Case("find-modem", [], "find", [], arrives=False),
     Case("find-no-modem", ["--silent"], "find", [], arrives=False),
 ]
@@ -123,9 +134,18 @@ class Session:
             if "ready" not in service.stdout.readline():
                 return ["the service did not start"]
             started = time.monotonic()
-            code, out = self.box.run(os.path.join(self.bin_dir, "tally_transmit_host.exe"), case.host,
-                                     self.box.windows_path(card_path), str(case.block), str(case.flags), str(case.attempts), str(case.dial_wait),
-                                     cwd=self.bin_dir, timeout=240)
+            host = [os.path.join(self.bin_dir, "tally_transmit_host.exe"), case.host, self.box.windows_path(card_path),
+                    str(case.block), str(case.flags), str(case.attempts), str(case.dial_wait)]
+            if case.host == "sample":  # the README's sample host, as a host developer runs it
+                host = [os.path.join(self.bin_dir, "send_card.exe"), self.box.windows_path(card_path), "5551234",
+                        "ACME", "--block", str(case.block)]
+            outcome = {}
+            runner = threading.Thread(target=lambda: outcome.update(
+                zip(("code", "out"), self.box.run(*host, cwd=self.bin_dir, timeout=240))))
+            runner.start()
+            watched = self.watch_window(log_path, work) if case.host == "window" else []
+            runner.join()
+            code, out = outcome.get("code", -1), outcome.get("out", "")
             elapsed = time.monotonic() - started
         finally:
             service.terminate()
@@ -134,12 +154,31 @@ class Session:
         with open(log_path, encoding="utf-8") as f:
             log = f.read()
         print(f"== {case.name}: exit {code}, {elapsed:.1f} s\n{out}-- service log:\n{log}")
-        return self.judge(case, code, out, log, received)
+        return watched + self.judge(case, code, out, log, received)
+
+    def watch_window(self, log_path, work):
+        """While the dial is answered slowly, the library's status window must be up."""
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if os.path.exists(log_path) and "dial 1" in open(log_path, encoding="utf-8").read():
+                break
+            time.sleep(0.1)
+        else:
+            return ["no dial within 60 s"]
+        time.sleep(0.5)
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Transmission Information$"],
+                               env=self.box.env, capture_output=True, text=True).stdout.split()
+        shot = os.path.join(work, "status-window.png")
+        subprocess.run(["import", "-window", "root", shot], env=self.box.env, capture_output=True)
+        keep = os.environ.get("TALLY_SCREENSHOT")
+        if keep and os.path.exists(shot):
+            shutil.copy(shot, keep)
+        return [] if found else ["no visible \"Transmission Information\" window during the dial"]
 
     def judge(self, case, code, out, log, received):
         faults = []
         lines = out.splitlines()
-        results = [int(l.split()[1]) for l in lines if l.startswith("result ")]
+        results = [int(l.split()[1].rstrip(":")) for l in lines if l.lower().startswith("result ")]
         ids = [int(l.split()[1]) for l in lines if l.startswith("id ")]
         if code != 0:
             faults.append(f"host exit {code}")
@@ -212,6 +251,9 @@ class Session:
 
 def main():
     source_dir, bin_dir, wanted = sys.argv[1], sys.argv[2], sys.argv[3:]
+    if "MOSSLANE_SERIAL_PORT" not in os.environ:
+        os.execv(os.path.join(source_dir, "tests", "with-pty-pair"),
+                 ["with-pty-pair", sys.executable, os.path.abspath(__file__), *sys.argv[1:]])
     cases = [c for c in CASES if not wanted or c.name in wanted]
     failed = []
     started = time.monotonic()

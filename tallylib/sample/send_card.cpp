@@ -106,7 +106,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "send_card: cannot load tallylib.dll (error %lu)\n", GetLastError());
         return 3;
     }
-    auto findModem = reinterpret_cast<FindModemFn>(reinterpret_cast<void *>(GetProcAddress(lib, "TallyCard_FindModem")));
+    // Through void *: a function pointer of one type is not cast straight to another.
+    auto findModem =
+        reinterpret_cast<FindModemFn>(reinterpret_cast<void *>(GetProcAddress(lib, "TallyCard_FindModem")));
     auto transmit = reinterpret_cast<TransmitFn>(reinterpret_cast<void *>(GetProcAddress(lib, "TallyCard_Transmit")));
     if (!findModem || !transmit) {
         std::fprintf(stderr, "send_card: tallylib.dll lacks TallyCard_FindModem or TallyCard_Transmit\n");
