@@ -157,7 +157,7 @@ void SmallExports()
     CHECK_EQ(0L, lib.FindModem(&port, &speed, 0), "FindModem without a modem");
     CHECK_EQ(0L, lib.FindModem(nullptr, nullptr, 0), "FindModem(null)");
     long r = lib.Transmit(0, nullptr, nullptr, 0, nullptr, nullptr, nullptr, 0, 0, 1, 2400, 0, 128, 0);
-    CHECK_EQ(true, r != TALLY_OK, "Transmit fails without a modem layer");
+    CHECK_EQ(true, r != TALLY_OK, "Transmit without a card fails");
 }
 
 std::string ScratchFile(const char *name) { return scratch + "\\" + name; }

@@ -13,13 +13,15 @@ void _PumpMessages()
 
 unsigned long _PumpMessagesFor(unsigned long ms)
 {
-    // Busy polling on purpose: the abort control must stay responsive
-    // without a timer or a second thread.
+    // Sleeps between dispatches but wakes for every message, so the abort
+    // control stays responsive without spending the processor.
     DWORD start = GetTickCount();
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= ms) return elapsed;
         _PumpMessages();
+        DWORD left = ms - elapsed;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, left < 10 ? left : 10, QS_ALLINPUT);
     }
 }
 

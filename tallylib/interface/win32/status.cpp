@@ -85,6 +85,8 @@ int _StatusMessage(long level, long id, const char *format, ...)
     return 0;
 }
 
+int _StatusCodeMode() { return infoCodes != 0; }
+
 void _StatusClose()
 {
     statusLevel = 0;

@@ -1,0 +1,5 @@
+#include "clock.h"
+
+#include <windows.h>
+
+unsigned long _ClockTick() { return GetTickCount(); }
