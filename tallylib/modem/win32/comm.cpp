@@ -8,8 +8,6 @@
 namespace {
 
 HANDLE lineHandle = INVALID_HANDLE_VALUE;
-DCB lineState;
-char deviceName[8] = "";
 
 bool Open() { return lineHandle != INVALID_HANDLE_VALUE; }
 
@@ -41,9 +39,7 @@ bool Configure(long rate, char parity, int dataBits, int stopBits)
     state.XoffChar = 0x13;
     state.XonLim = 100;
     state.XoffLim = 100;
-    if (!SetCommState(lineHandle, &state)) return false;
-    lineState = state;
-    return true;
+    return SetCommState(lineHandle, &state) != 0;
 }
 
 }  // namespace
@@ -52,6 +48,7 @@ int _CommOpen(const char *port, long rate, char parity, int dataBits, int stopBi
 {
     if (!port) return -1;
     if (Open()) _CommClose();
+    char deviceName[16];
     std::snprintf(deviceName, sizeof deviceName, "COM%s", port);
     // A device that exists is what we want: on NT the open of an existing
     // device leaves ERROR_ALREADY_EXISTS behind, which is no failure.
@@ -86,9 +83,7 @@ int _CommSetBaud(long rate)
     state.DCBlength = sizeof state;
     if (!GetCommState(lineHandle, &state)) return -1;
     state.BaudRate = static_cast<DWORD>(_CommPortRate(rate));
-    if (!SetCommState(lineHandle, &state)) return -1;
-    lineState = state;
-    return 0;
+    return SetCommState(lineHandle, &state) ? 0 : -1;
 }
 
 int _CommSetDTR(int on)
@@ -98,9 +93,7 @@ int _CommSetDTR(int on)
     state.DCBlength = sizeof state;
     if (!GetCommState(lineHandle, &state)) return -1;
     state.fDtrControl = on ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-    if (!SetCommState(lineHandle, &state)) return -1;
-    lineState = state;
-    return 0;
+    return SetCommState(lineHandle, &state) ? 0 : -1;
 }
 
 int _CommClose()
@@ -139,6 +132,8 @@ int _CommReadChar()
 int _CommWriteChar(unsigned char byte)
 {
     if (!Open()) return -1;
+    // With abort-on-error a pending line error would refuse the write.
+    ClearErrors();
     DWORD wrote = 0;
     BOOL ok = WriteFile(lineHandle, &byte, 1, &wrote, nullptr);
     ClearErrors();
@@ -153,6 +148,7 @@ long _CommWriteString(const void *buffer, long length)
     timeouts.WriteTotalTimeoutMultiplier = 100;
     timeouts.WriteTotalTimeoutConstant = 100;
     SetCommTimeouts(lineHandle, &timeouts);
+    ClearErrors();
     DWORD wrote = 0;
     WriteFile(lineHandle, buffer, static_cast<DWORD>(length), &wrote, nullptr);
     ClearErrors();
