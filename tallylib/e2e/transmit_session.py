@@ -61,8 +61,13 @@ CASES = [
     Case("sent-1024-pulse-blind-connect-speed", ["--connect-speed", "14400/ARQ/V42BIS"], "send", [0],
          ids=[225, 303, 401], last_main=401, block=1024, flags=12,
          log_has=["command ATE1V1Q0X1M1\n", "dial 1 pulse 5551234", "block size 1024"]),
-    Case("sent-full-blocks", [], "send", [0], ids=[225, 303, 401], last_main=401, card=CARD_FULL_BLOCKS,
-         log_has=["block 3 of 11 bytes, 0 data bytes, ACK"]),
+    # NAK, NAK, ACK: the block goes three times and the card goes on.
+    Case("sent-full-blocks", ["--nak-block", "2:2"], "send", [0], ids=[225, 303, 401], last_main=401,
+         card=CARD_FULL_BLOCKS, log_has=["block 3 of 11 bytes, 0 data bytes, ACK", "(switch, 2)"]),
+    # Time-out, time-out, ACK (4 s a wait for 128 bytes at 2400 bit/s): nothing is
+    # sent while the library waits, and the next block follows the late ACK.
+    Case("slow-ack", ["--slow-block", "3:9", "--log-data"], "send", [0], ids=[225, 401], last_main=401,
+         log_has=["block 4 of 128 bytes"], waits=[("block 3 good, ACK in 9", "received", 9.0)]),
     Case("sent-2048-all-bytes", [], "send", [0], ids=[225, 303, 401], last_main=401, card=CARD_ALL_BYTES,
          block=2048, log_has=["block 3 of "]),
     Case("sent-through-noise", ["--noise", "40", "--connect-speed", "9600"], "send", [0], ids=[225, 401],
