@@ -172,11 +172,10 @@ class Session:
         time.sleep(0.5)
         found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Transmission Information$"],
                                env=self.box.env, capture_output=True, text=True).stdout.split()
-        shot = os.path.join(work, "status-window.png")
-        subprocess.run(["import", "-window", "root", shot], env=self.box.env, capture_output=True)
-        keep = os.environ.get("TALLY_SCREENSHOT")
-        if keep and os.path.exists(shot):
-            shutil.copy(shot, keep)
+        # TALLY_SCREENSHOT=FILE.png keeps a picture of the screen to look at (ImageMagick's import).
+        shot = os.environ.get("TALLY_SCREENSHOT")
+        if shot and shutil.which("import"):
+            subprocess.run(["import", "-window", "root", shot], env=self.box.env, capture_output=True)
         return [] if found else ["no visible \"Transmission Information\" window during the dial"]
 
     def judge(self, case, code, out, log, received):
