@@ -481,6 +481,17 @@ class Blocks(ServiceCase):
                 for answer in answers:
                     self.send_block(b"E" * 10, key, answer)
 
+    def test_slow_answer_to_a_block(self):
+        self.start("--slow-block", "2:1.5")
+        self.connect()
+        key = self.login()
+        self.send_block(b"F" * 103, key)
+        self.caller.send(encode_block(b"G" * 5, key))
+        self.assertEqual(b"", self.caller.read_for(1.2))
+        self.assertEqual(ACK, self.caller.expect(ACK, timeout=1.0))
+        with open(self.card, "rb") as f:  # on disk before the late ACK
+            self.assertEqual(b"F" * 103 + b"G" * 5, f.read())
+
     def test_card_out_per_call(self):
         tmp = tempfile.mkdtemp(prefix="tally-service-test.")
         self.start("--card-out", os.path.join(tmp, "card-{call}.txt"))

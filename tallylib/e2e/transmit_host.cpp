@@ -1,10 +1,9 @@
 // A host that sends a card through tallylib.dll to tools/tally-service on
 // COM1, in one of a few ways a host may call it. It prints one line per status
-// message ("id N" in code mode, "text T" in text mode) and "result N" per
-// transmission, for transmit_session.py to judge.
+// message in code mode ("id N") and "result N" per transmission, for
+// transmit_session.py to judge. (The sample host send_card covers text mode.)
 // Usage: tally_transmit_host CASE CARD-PATH [BLOCK-SIZE [DIAL-FLAGS [ATTEMPTS [DIAL-WAIT]]]]
 //   send     code mode, level 2
-//   text     text mode, level 3
 //   abort    TallyCard_Abort from a timer 1 s after "Dialing the modem.", then a normal run
 //   abort-send  TallyCard_Abort from the callback at "Transmitting with the TALLY protocol."
 //   customers   four runs with other customer identifiers, the last with speaker mode 0
@@ -70,12 +69,6 @@ void TALLY_STDCALL ById(intptr_t id)
     }
 }
 
-void TALLY_STDCALL ByText(intptr_t text)
-{
-    std::printf("text %s\n", reinterpret_cast<const char *>(text));
-    std::fflush(stdout);
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
@@ -105,10 +98,6 @@ int main(int argc, char **argv)
     if (!std::strcmp(mode, "window")) {
         Line("result %ld", lib.Transmit(0, nullptr, nullptr, 3, card, "5551234", customer, dialAttempts, dialWait, 1,
                                         2400, 2, blockSize, dialFlags));
-        return 0;
-    }
-    if (!std::strcmp(mode, "text")) {
-        Line("result %ld", Transmit(ByText, 3));
         return 0;
     }
     lib.InfoCodes(1);
