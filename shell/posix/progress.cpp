@@ -239,7 +239,7 @@ void OnCounters(const TransferStatus* status) {
     if (style == OutputEvents) {
         PrintCounters(status);
     } else if (style == OutputTerminal && TickCount() - current.lastRedraw >= RedrawGapMs) {
-        const char* state = !current.fileOpen ? "Handshaking..."
+        const char* state = !current.fileOpen && status->files == 0 ? "Handshaking..."
                             : status->direction == DirectionReceiving ? "Receiving" : "Sending";
         DrawStatus(status, state);
     }
