@@ -159,7 +159,7 @@ bool ReadSettingsFile(const char* named, Settings* settings) {
     if (settings->file[0] == '\0') return true;
     FILE* f = fopen(settings->file, "r");
     if (f == nullptr) {
-        if (!required && errno == ENOENT) return true;
+        if (!required && (errno == ENOENT || errno == ENOTDIR)) return true;
         fprintf(stderr, "mosslane: %s: %s\n", settings->file, strerror(errno));
         return false;
     }

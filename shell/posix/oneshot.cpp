@@ -13,6 +13,7 @@
 
 #include "cli.h"
 #include "driver.h"
+#include "serial.h"
 #include "settings.h"
 #include "tick.h"
 
@@ -218,6 +219,7 @@ int RunSend(const Invocation& invocation) {
     const long timeout = invocation.timeoutSeconds >= 0 ? invocation.timeoutSeconds : DefaultSendTimeoutS;
     const uint32_t start = TickCount();
     srand(static_cast<unsigned>(getpid() ^ TickCount()));
+    PurgeSerialInput();
     ResetBatchOutcome();
     while (!stopRequested) {
         TrySend();
@@ -236,6 +238,8 @@ int RunSend(const Invocation& invocation) {
 }
 
 int RunReceive(const Invocation& invocation) {
+    // A link request that came before this command started is not for it.
+    PurgeSerialInput();
     const uint32_t start = TickCount();
     ResetBatchOutcome();
     while (!stopRequested) {

@@ -19,7 +19,7 @@
 namespace {
 
 enum : uint32_t { CountersGapMs = 250, RedrawGapMs = 200 };
-enum : int { NameSize = ReceivePathSize * 3 };
+enum : int { NameSize = ReceivePathSize * 3, MinNameColumns = 12 };
 
 OutputStyle style = OutputEvents;
 WireNames wireNames = WireCp1252;
@@ -142,12 +142,19 @@ void DrawStatus(const TransferStatus* status, const char* state) {
     if (perSecond > 0) FormatDuration(status->bytesLeft / perSecond, left, sizeof left);
     else snprintf(left, sizeof left, "-:--");
     int percent = status->fileSize > 0 ? static_cast<int>(100.0 * fileBytes / status->fileSize) : 100;
+    // The name keeps some room on a narrow terminal: the batch totals go first.
     char counters[256];
+    const int width = TerminalWidth();
+    const int fixed = static_cast<int>(strlen(state)) + 2;
     snprintf(counters, sizeof counters, "  %s of %s %3d%%  %s/s  %s left  errors %d  files %d  total %s",
              done, size, percent, rate, left, status->errors, status->files, total);
-    int room = TerminalWidth() - 1 - static_cast<int>(strlen(state)) - 1 - static_cast<int>(strlen(counters));
+    if (width - fixed - static_cast<int>(strlen(counters)) < MinNameColumns) {
+        snprintf(counters, sizeof counters, "  %s of %s %3d%%  %s/s  %s left  errors %d",
+                 done, size, percent, rate, left, status->errors);
+    }
+    int room = width - fixed - static_cast<int>(strlen(counters));
     char name[NameSize];
-    if (current.fileOpen && room >= 8) FitName(current.name, room, name, sizeof name);
+    if (current.fileOpen) FitName(current.name, room > MinNameColumns ? room : MinNameColumns, name, sizeof name);
     else name[0] = '\0';
     char line[NameSize + 512];
     snprintf(line, sizeof line, "%s %s%s", state, name, current.fileOpen ? counters : "");
