@@ -30,8 +30,13 @@ void OnStopSignal(int) {
     stopRequested = 1;
 }
 
+// Set when the program runs at a terminal, whose hangup ends it; without one
+// (a service), SIGHUP asks for the log to be reopened.
+volatile sig_atomic_t hangupStops = 0;
+
 void OnHangupSignal(int) {
-    reopenLogRequested = 1;
+    if (hangupStops) stopRequested = 1;
+    else reopenLogRequested = 1;
 }
 
 bool ToWire(const char* in, char* out, size_t size) {
@@ -178,6 +183,7 @@ int main(int argc, char** argv) {
         return ExplainDeviceFailure(device);
     }
     const OutputStyle style = ChooseStyle(invocation);
+    hangupStops = isatty(STDIN_FILENO) || isatty(STDOUT_FILENO) ? 1 : 0;
     StartProgress(style, setup.wireNames);
     SetProgressFunction(ReportProgress);
     Announce(style, settings, setup);

@@ -19,6 +19,7 @@
 namespace {
 
 enum : uint32_t { CountersGapMs = 250, RedrawGapMs = 200 };
+constexpr double MinRateSeconds = 0.5;
 enum : int { NameSize = ReceivePathSize * 3, MinNameColumns = 12 };
 
 OutputStyle style = OutputEvents;
@@ -108,23 +109,46 @@ void ClearStatus() {
     current.statusShown = false;
 }
 
-// Cuts a UTF-8 text to at most columns characters, keeping its end.
+// Terminal columns of the UTF-8 character starting with lead: two for the
+// wide East Asian ranges (U+3000 to U+DFFF, and beyond U+FFFF), else one.
+int Columns(unsigned char lead) {
+    if ((lead & 0xC0) == 0x80) return 0;
+    return (lead >= 0xE3 && lead <= 0xED) || lead >= 0xF0 ? 2 : 1;
+}
+
+int TextColumns(const char* text) {
+    int n = 0;
+    for (const char* p = text; *p; ++p) n += Columns(static_cast<unsigned char>(*p));
+    return n;
+}
+
+// Cuts a UTF-8 text to at most columns, keeping its end.
 void FitName(const char* name, int columns, char* out, size_t size) {
-    int characters = 0;
-    for (const char* p = name; *p; ++p) {
-        if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) ++characters;
-    }
     const char* start = name;
-    if (characters > columns && columns > 3) {
-        int skip = characters - (columns - 3);
-        while (*start && skip > 0) {
+    if (TextColumns(name) > columns && columns > 3) {
+        while (*start && TextColumns(start) > columns - 3) {
             ++start;
             while ((static_cast<unsigned char>(*start) & 0xC0) == 0x80) ++start;
-            --skip;
         }
-        snprintf(out, size, "...%s", start);
+        size_t n = strlen(start);
+        if (n + 4 > size) n = size - 4;
+        memcpy(out, "...", 3);
+        memcpy(out + 3, start, n);
+        out[3 + n] = '\0';
     } else {
         snprintf(out, size, "%s", name);
+    }
+}
+
+// Cuts a UTF-8 text in place to at most columns, keeping its start.
+void CutToColumns(char* text, int columns) {
+    int used = 0;
+    for (char* p = text; *p; ++p) {
+        used += Columns(static_cast<unsigned char>(*p));
+        if (used > columns) {
+            *p = '\0';
+            return;
+        }
     }
 }
 
@@ -142,22 +166,19 @@ void DrawStatus(const TransferStatus* status, const char* state) {
     if (perSecond > 0) FormatDuration(status->bytesLeft / perSecond, left, sizeof left);
     else snprintf(left, sizeof left, "-:--");
     int percent = status->fileSize > 0 ? static_cast<int>(100.0 * fileBytes / status->fileSize) : 100;
-    // The name keeps some room on a narrow terminal: the batch totals go first.
+    // The name keeps some room on a narrow terminal; what does not fit is cut
+    // from the end, so the line never wraps and \r redraws it in place.
     char counters[256];
-    const int width = TerminalWidth();
-    const int fixed = static_cast<int>(strlen(state)) + 2;
-    snprintf(counters, sizeof counters, "  %s of %s %3d%%  %s/s  %s left  errors %d  files %d  total %s",
-             done, size, percent, rate, left, status->errors, status->files, total);
-    if (width - fixed - static_cast<int>(strlen(counters)) < MinNameColumns) {
-        snprintf(counters, sizeof counters, "  %s of %s %3d%%  %s/s  %s left  errors %d",
-                 done, size, percent, rate, left, status->errors);
-    }
-    int room = width - fixed - static_cast<int>(strlen(counters));
+    snprintf(counters, sizeof counters, "  %3d%%  %s of %s  %s/s  %s left  errors %d  files %d  total %s",
+             percent, done, size, rate, left, status->errors, status->files, total);
+    const int width = TerminalWidth() - 1;
+    int room = width - TextColumns(state) - 1 - TextColumns(counters);
     char name[NameSize];
     if (current.fileOpen) FitName(current.name, room > MinNameColumns ? room : MinNameColumns, name, sizeof name);
     else name[0] = '\0';
     char line[NameSize + 512];
     snprintf(line, sizeof line, "%s %s%s", state, name, current.fileOpen ? counters : "");
+    CutToColumns(line, width);
     fprintf(stdout, "\r\033[K%s", line);
     fflush(stdout);
     current.statusShown = true;
@@ -185,9 +206,14 @@ void NoteFileDone(const TransferStatus* status) {
     char size[32], rate[32], took[32];
     double seconds = SecondsSince(current.fileStart);
     FormatBytes(current.size, size, sizeof size);
-    FormatBytes(seconds > 0.05 ? current.size / seconds : 0, rate, sizeof rate);
     FormatDuration(seconds, took, sizeof took);
     ClearStatus();
+    // A rate over a few milliseconds says nothing.
+    if (seconds < MinRateSeconds) {
+        PrintLine("%-8s %s  %s in %s", DirectionWord(), current.name, size, took);
+        return;
+    }
+    FormatBytes(current.size / seconds, rate, sizeof rate);
     PrintLine("%-8s %s  %s in %s (%s/s)", DirectionWord(), current.name, size, took, rate);
 }
 
@@ -264,8 +290,13 @@ void OnBatchFinished(const TransferStatus* status) {
         double seconds = SecondsSince(current.batchStart);
         FormatBytes(status->totalBytes, total, sizeof total);
         FormatDuration(seconds, took, sizeof took);
-        FormatBytes(seconds > 0.05 ? status->totalBytes / seconds : 0, rate, sizeof rate);
         ClearStatus();
+        if (seconds < MinRateSeconds) {
+            PrintLine("Finished: %d file%s, %s in %s", status->files, status->files == 1 ? "" : "s",
+                      total, took);
+            return;
+        }
+        FormatBytes(status->totalBytes / seconds, rate, sizeof rate);
         PrintLine("Finished: %d file%s, %s in %s (%s/s)", status->files, status->files == 1 ? "" : "s",
                   total, took, rate);
     }
