@@ -354,6 +354,13 @@ def test_devices(tool, work):
             check(run.returncode == code and text in err and "serial port is not available" in err,
                   f"{name}: exit {run.returncode}, {err!r}")
 
+        # A stable name such as /dev/serial/by-id/... is a link to the device.
+        by_id = os.path.join(work, "usb-FTDI_FT232R_USB_UART_A1-if00-port0")
+        os.symlink(pty.b, by_id)
+        run = tool.run("receive", "--in", folder, "--device", by_id, "--timeout", "1")
+        check(run.returncode == 4 and b"no batch came" in run.stderr,
+              f"a device by its link: exit {run.returncode}, {run.stderr!r}")
+
         holder = tool.start("receive", "--in", folder, "--device", pty.a, "--timeout", "30",
                             stdout=subprocess.PIPE)
         check(holder.stdout.readline() == b"ready\n", "the first holder did not start")
