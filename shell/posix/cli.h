@@ -95,6 +95,10 @@ void ResetBatchOutcome();
 
 // Device checks after a failed open: the exit code and a message on stderr.
 ExitCode ExplainDeviceFailure(const char* device);
+// A terminal program that keeps a lock file in /run/lock (/var/lock) holds the
+// device, though the device itself would open; holder tells which.
+bool HeldByLockFile(const char* device, char* holder, size_t size);
+ExitCode ExplainLockedDevice(const char* device, const char* holder);
 
 // One-shot commands on an open line.
 int RunSend(const Invocation& invocation);

@@ -177,6 +177,11 @@ int main(int argc, char** argv) {
     InstallSignalHandlers();
     const LineSetup setup = LineSetupOf(settings);
     const char* device = settings.all[SetDevice].value;
+    char holder[512];
+    if (HeldByLockFile(device, holder, sizeof holder)) {
+        CloseRunLog();
+        return ExplainLockedDevice(device, holder);
+    }
     if (!SerialOpenDevice(device, setup.baudRate, setup.handShake)) {
         SerialCloseDevice();
         CloseRunLog();

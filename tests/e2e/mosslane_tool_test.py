@@ -373,6 +373,27 @@ def test_devices(tool, work):
             fcntl.flock(held, fcntl.LOCK_EX)
             run = tool.run("receive", "--in", folder, "--device", pty.a, "--timeout", "1")
         check(run.returncode == 6, f"busy by another program: exit {run.returncode}")
+        # Terminal programs that keep a lock file instead, as minicom does.
+        lock = os.path.join("/run/lock", "LCK.." + os.path.basename(pty.a))
+        if os.access("/run/lock", os.W_OK):
+            sleeper = subprocess.Popen(["sleep", "30"])
+            try:
+                with open(lock, "w") as f:
+                    f.write(f"{sleeper.pid:10d}\n")
+                run = tool.run("receive", "--in", folder, "--device", pty.a, "--timeout", "1")
+                err = run.stderr.decode()
+                check(run.returncode == 6 and f"sleep, process {sleeper.pid}" in err,
+                      f"busy by a lock file: exit {run.returncode}, {err!r}")
+                sleeper.kill()
+                sleeper.wait()
+                run = tool.run("receive", "--in", folder, "--device", pty.a, "--timeout", "1")
+                check(run.returncode == 4, f"a stale lock file: exit {run.returncode}, {run.stderr!r}")
+            finally:
+                sleeper.kill()
+                sleeper.wait()
+                os.remove(lock)
+        else:
+            print("skip lock file: /run/lock is not writable")
 
         if os.geteuid() != 0:
             print("skip no permission: needs root to run as a user without access")
