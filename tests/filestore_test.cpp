@@ -446,7 +446,15 @@ INSTANTIATE_TEST_SUITE_P(
         LineEndCase{"a.txt", 1, {"one\n", "\ntwo"}, "one\r\n\r\ntwo"},
         LineEndCase{"a.txt", 1, {kLong + "\r\n" + kLong}, kLong + "\r\n" + kLong},
         LineEndCase{"a.txt", 0, {"one\ntwo\r", "\nx\r"}, "one\ntwo\r\nx\r"},
-        LineEndCase{"data.bin", 1, {"one\ntwo\r", "\nx\r"}, "one\ntwo\r\nx\r"}));
+        LineEndCase{"data.bin", 1, {"one\ntwo\r", "\nx\r"}, "one\ntwo\r\nx\r"},
+        // LF line ends, as the Linux front end may ask for them.
+        LineEndCase{"a.txt", 2, {"one\r\ntwo\r\n"}, "one\ntwo\n"},
+        LineEndCase{"a.txt", 2, {"one\rtwo\r"}, "one\ntwo\n"},
+        LineEndCase{"a.txt", 2, {"one\n\ntwo"}, "one\n\ntwo"},
+        LineEndCase{"a.txt", 2, {"one\r", "\ntwo"}, "one\ntwo"},        // CR LF split
+        LineEndCase{"a.txt", 2, {"one\r", "\r\n"}, "one\n\n"},
+        LineEndCase{"a.txt", 2, {kLong + "\r", "\n" + kLong}, kLong + "\n" + kLong},
+        LineEndCase{"data.bin", 2, {"a\r\nb\r"}, "a\r\nb\r"}));
 
 TEST_F(StoreTest, LineEndCarryDoesNotReachTheNextFile) {
     std::string first = Receive("first.txt");

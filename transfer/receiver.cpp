@@ -5,6 +5,7 @@
 #include "codec.h"
 #include "filestore.h"
 #include "serial.h"
+#include "wire_path.h"
 
 namespace {
 
@@ -98,10 +99,8 @@ State TakeHeader(Batch& b) {
     uint32_t size = FromBigEndian32(data + sizeOffset);
     if (size > INT32_MAX) return Abort;  // no sender offers 2 GiB or more
 
-    size_t length = static_cast<const uint8_t*>(end) - data;
-    std::memcpy(receivePath, data, length);
-    receivePath[length] = '\0';
-    if (PrepareIncomingFile(receivePath)) {
+    if (!WireToLocalPath(reinterpret_cast<const char*>(data), receivePath, sizeof receivePath) ||
+        PrepareIncomingFile(receivePath)) {
         receivePath[0] = '\0';
         return Abort;
     }

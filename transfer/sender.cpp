@@ -5,6 +5,7 @@
 #include "codec.h"
 #include "filestore.h"
 #include "serial.h"
+#include "wire_path.h"
 
 namespace {
 
@@ -72,9 +73,11 @@ void BuildHeader(Batch& b, const char* path, int32_t size) {
     b.progress(b.status, FileStarted);
     ClearData();
     uint8_t* data = CodecPacket()->data();
-    size_t length = std::strlen(path);
+    char wire[MaxListedPath + 1];
+    const char* name = LocalToWirePath(path, wire, sizeof wire) && wire[0] != '\0' ? wire : path;
+    size_t length = std::strlen(name);
     if (length > MaxListedPath) length = MaxListedPath;  // the scan never offers more
-    std::memcpy(data, path, length);
+    std::memcpy(data, name, length);
     bool shortHeader = length <= 123;
     ToBigEndian32(static_cast<uint32_t>(size), data + (shortHeader ? 124 : 1020));
     b.headerLength = shortHeader ? ShortPacket : LongPacket;

@@ -16,20 +16,27 @@ bool incomingIsText = false;
 // The previous block ended with CR and its LF has already been written.
 bool lineEndCarry = false;
 
-// Every CR LF, lone CR and lone LF becomes CR LF; at most 2 * count bytes out.
-int TranslateLineEnds(const uint8_t* in, int count, uint8_t* out) {
+// Every CR LF, lone CR and lone LF becomes CR LF (or LF alone with toLf); at
+// most 2 * count bytes out.
+int TranslateLineEnds(const uint8_t* in, int count, uint8_t* out, bool toLf) {
     int i = 0;
     int o = 0;
     if (count > 0 && in[0] == LF && lineEndCarry) i = 1;
     bool previousCr = false;
     for (; i < count; ++i) {
         uint8_t b = in[i];
+        if (toLf) {
+            if (b == CR) out[o++] = LF;
+            else if (!(previousCr && b == LF)) out[o++] = b;
+            previousCr = b == CR;
+            continue;
+        }
         if (previousCr && b != LF) out[o++] = LF;
         if (!previousCr && b == LF) out[o++] = CR;
         out[o++] = b;
         previousCr = b == CR;
     }
-    if (previousCr) out[o++] = LF;
+    if (previousCr && !toLf) out[o++] = LF;
     lineEndCarry = previousCr;
     return o;
 }
@@ -64,7 +71,7 @@ bool WriteIncoming(FsHandle file, const uint8_t* data, int count) {
     uint8_t out[2 * ChunkSize];
     for (int done = 0; done < count; done += ChunkSize) {
         int piece = count - done < ChunkSize ? count - done : ChunkSize;
-        int n = TranslateLineEnds(data + done, piece, out);
+        int n = TranslateLineEnds(data + done, piece, out, TranslateText() == TranslateLf);
         if (FsWrite(file, out, n) != n) return true;
     }
     return false;

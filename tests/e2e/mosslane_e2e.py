@@ -169,7 +169,8 @@ def check_delivery(batch, sender, receiver, before):
 
 
 def check_command_line(mosslane, work):
-    """Bad arguments exit 2, a port that cannot be opened exits 1 with message 5."""
+    """Bad arguments exit 2; a device that is missing exits 5 and one that is no
+    serial line exits 1, both with message 5."""
     folder = os.path.join(work, "cli")
     os.makedirs(folder)
     missing = os.path.join(work, "no-such-folder")
@@ -181,7 +182,7 @@ def check_command_line(mosslane, work):
         ("unknown handshake", good + ["--device", "/dev/null", "--handshake", "xon"], 2, "usage:"),
         ("missing folder", ["--in", missing, "--out", folder, "--device", "/dev/null"], 2,
          "not a folder"),
-        ("missing device", good + ["--device", os.path.join(work, "no-tty")], 1,
+        ("missing device", good + ["--device", os.path.join(work, "no-tty")], 5,
          "The serial port is not available."),
         ("not a serial device", good + ["--device", "/dev/null"], 1,
          "The serial port is not available."),
@@ -233,6 +234,8 @@ def main():
         print("run through tests/with-pty-pair", file=sys.stderr)
         return 2
     work = tempfile.mkdtemp(prefix="mosslane-e2e.")
+    # No settings file of the user's may fill in what a case leaves out.
+    os.environ["XDG_CONFIG_HOME"] = os.path.join(work, "config")
     rng = random.Random(20261210)
     instances = []
     ok = False
