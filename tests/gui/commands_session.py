@@ -11,7 +11,7 @@ import struct
 import sys
 import time
 
-from mossbox import KEY, Failure, MossBox, PtyPair, Suite, folder_value, text_of, wait_until
+from mossbox import KEY, Failure, MossBox, PtyPair, Suite, centred, folder_value, text_of, wait_until
 
 suite = Suite()
 check = suite.check
@@ -145,6 +145,8 @@ def text_preferences(box):
         out = box.drive("textprefs", 10000, "--ext", typed, "--check", checked, "--leave")
         if typed == TEXT_PREFS[0][0] and button == "--ok":
             shot(box, "text-file-preferences.png", "#32770", "Text File Preferences")
+            rect = box.rect("#32770", "Text File Preferences")
+            check(centred(rect), f"Text File Preferences is not centred: {rect}")
         box.drive("textprefs", 10000, button)
         values = box.settings()
         want = (stored, translate)
@@ -192,6 +194,10 @@ def about_window(box):
     box.drive("wait-window", "Brim About Box", "-", 10000)
     time.sleep(0.5)  # the first paint
     shot(box, "about.png", "Brim About Box")
+    rect = box.rect("Brim About Box")
+    # The picture's 376 x 200 inside a one-pixel border.
+    check(rect[2:] == (378, 202), f"About is {rect[2]}x{rect[3]}, expected 378x202")
+    check(centred(rect), f"About is not centred: {rect}")
     box.drive("post-key", "Brim About Box", VK_SPACE)
     check(box.drive_code("wait-gone", "Brim About Box", "-", 10000)[0] == 0, "About stayed open after a key")
     check(box.texts()["7"] == "Idle", "the main window does not answer after About")

@@ -270,6 +270,9 @@ class MossBox(WineBox):
         self.drives.add(letter)
         return f"{letter.upper()}:\\"
 
+    def rect(self, window_class, title="-"):
+        return tuple(int(v) for v in self.drive("rect", window_class, title).split())
+
     def screenshot(self, path, window_class=None, title="-"):
         """The display, or one window of it, as a PNG."""
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -282,6 +285,15 @@ class MossBox(WineBox):
                 cmd += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
         subprocess.run(cmd + [path], check=True, capture_output=True, timeout=60)
         return path
+
+
+SCREEN = (1024, 768)  # WineBox's Xvfb screen
+
+
+def centred(rect):
+    """Where CenterWindow puts a window: across the middle, a third of the free height down."""
+    x, y, w, h = rect
+    return (x, y) == ((SCREEN[0] - w) // 2, (SCREEN[1] - h) // 3)
 
 
 def wait_until(predicate, timeout, what):
