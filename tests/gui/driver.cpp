@@ -181,6 +181,9 @@ int CmdTexts() {
     HWND cancel = GetDlgItem(main, 6);
     printf("cancel-visible=%d\n", cancel && IsWindowVisible(cancel) ? 1 : 0);
     printf("caption=%s\n", TextOf(main).c_str());
+    RECT rect = {};
+    GetWindowRect(main, &rect);
+    printf("rect=%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
     printf("visible=%d iconic=%d\n", IsWindowVisible(main) ? 1 : 0, IsIconic(main) ? 1 : 0);
     return 0;
 }

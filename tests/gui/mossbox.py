@@ -210,13 +210,25 @@ class MossBox(WineBox):
     def wait_main(self, ms=20000):
         self.drive("wait-main", ms)
 
+    def panel(self):
+        """Control texts by id ('7', '1', ... '6'), 'cancel-visible', 'caption', and the
+        window's 'rect' (x, y, w, h), 'visible' and 'iconic', all from one reading."""
+        found = {}
+        for line in self.drive("texts").splitlines():
+            if line.startswith("visible="):
+                found.update(p.split("=") for p in line.split())
+            elif line.startswith("rect="):
+                found["rect"] = tuple(int(v) for v in line[5:].split())
+            elif "=" in line:
+                key, value = line.split("=", 1)
+                found[key] = value
+        return found
+
     def texts(self):
-        return dict(line.split("=", 1) for line in self.drive("texts").splitlines() if "=" in line
-                    and not line.startswith("visible"))
+        return self.panel()
 
     def window_state(self):
-        line = [l for l in self.drive("texts").splitlines() if l.startswith("visible")][0]
-        return dict(p.split("=") for p in line.split())
+        return self.panel()
 
     def menu(self):
         """Menu states: {'bar': {0: grayed, 1: grayed}, 'items': {id: (checked, grayed)}, 'close': grayed}."""

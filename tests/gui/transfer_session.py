@@ -176,11 +176,10 @@ def watch_transfer(sender, receiver, shot_prefix, seen):
     for end in (sender, receiver):
         if not isinstance(end, WineEnd):
             continue
-        texts = end.box.texts()
+        texts = end.box.panel()
         if texts["7"] in ("Sending:", "Receiving:") and end.name not in seen:
             menu = end.box.menu()
-            state = end.box.window_state()
-            state["rect"] = end.box.rect("MossLane")
+            state = texts
             # Still moving afterwards: the two readings were taken inside the transfer,
             # not after its end had minimised the window and restored the menus.
             if end.box.texts()["7"] not in ("Sending:", "Receiving:"):
@@ -230,9 +229,13 @@ def transfer(batch, sender, receiver, stage, shot_prefix=None, watch=True):
 
 def both_ways(a, b, work):
     rng = random.Random(7)
-    transfer(with_clash(make_batch("a", rng), b, "a"), a, b, os.path.join(work, "stage"), "during-transfer")
+    # A file big enough for the windows and menus to be read while it moves.
+    first = with_clash(make_batch("a", rng), b, "a")
+    long_file = rng.randbytes(4 * 1024 * 1024)
+    first["bin/a-long.bin"] = (long_file, long_file)
+    transfer(first, a, b, os.path.join(work, "stage"), "during-transfer")
     check(read(os.path.join(b.in_dir, "docs", "a-clash.txt")) == b"already here", "the older file was touched")
-    transfer(make_batch("b", rng), b, a, os.path.join(work, "stage"))
+    transfer(make_batch("b", rng), b, a, os.path.join(work, "stage"), watch=False)
 
 
 def receiver_settings(a, b, work):
@@ -325,6 +328,29 @@ def cancel_case(a, b, work, presser):
     shutil.rmtree(os.path.join(b.in_dir, "cancel"), ignore_errors=True)
 
 
+def log_off_mid_batch(a, b, work):
+    """A log-off during a transfer is agreed to: the program ends with 0, its
+    unsent files wait in !unsent, the peer keeps no partial file."""
+    rng = random.Random(17)
+    batch = {f"logoff/{i}.bin": (rng.randbytes(1536 * 1024), None) for i in range(3)}
+    for end in (a, b):
+        wait_until(end.idle, 30, f"{end.name} idle before the batch")
+    offer(batch, a.out_dir, os.path.join(work, "stage"))
+    wait_until(lambda: a.box.texts()["7"] == "Sending:", 120, "A sending")
+    answer = a.box.drive("endsession").strip()
+    check(answer not in ("0", "no answer"), f"the log-off was answered {answer!r}")
+    code = a.program.wait_exit(30)
+    check(code == 0, f"A ended with {code}")
+    wait_until(b.idle, 60, "B idle after the sender left")
+    unsent = files_under(os.path.join(a.out_dir, UNSENT), skip_unsent=False)
+    received = files_under(b.in_dir)
+    for rel, (data, _) in batch.items():
+        if rel in received:
+            check(read(received[rel]) == data, f"{rel} arrived damaged")
+        else:
+            check(rel in unsent and read(unsent[rel]) == data, f"{rel} is neither received nor kept whole in {UNSENT}")
+
+
 def interop(a, linux_exe, device, work):
     rng = random.Random(23)
     linux = LinuxEnd("linux", linux_exe, device, os.path.join(work, "linux"))
@@ -361,7 +387,9 @@ def main():
                       interop, a, linux_exe, cable.b, work)
         else:
             print("skip interop: no Linux mosslane (build the native preset first)")
-        a.stop()
+        b = WineEnd("B", box_b)
+        suite.run("a log-off during a transfer ends with 0 and loses nothing", log_off_mid_batch, a, b, work)
+        b.stop()
     return suite.finish()
 
 
