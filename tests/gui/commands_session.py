@@ -167,8 +167,14 @@ def folder_choosers(box):
     box.drive("command", 1)
     box.answer_chooser("Select Incoming Folder", None)
     check(box.settings()["InDirectory"] == before, "a cancelled chooser changed the folder")
+    # A file of the probe's name in the folder changes nothing.
+    with open(os.path.join(other, "!moss~lane!.ml"), "wb") as f:
+        f.write(b"not a folder")
     box.drive("command", 1)
-    box.answer_chooser("Select Incoming Folder", other)
+    out = box.answer_chooser("Select Incoming Folder", other)
+    shown = [l for l in out.splitlines() if l.startswith("folder=")][0][7:]
+    check(shown.lower() == "c:\\", f"the chooser opened at {shown!r}, not the root of the Windows drive")
+    check(box.message_box(1000, 1) is None, "a message about the probe name")
     check(text_of(box.settings()["InDirectory"]) == box.windows_path(other), "the chosen folder was not stored")
     # A drive root is stored as the drive alone. The incoming folder is never
     # scanned, and the drive is a folder of the test's own.
