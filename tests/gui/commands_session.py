@@ -275,7 +275,9 @@ def help_contents(box):
     box.run("reg", "delete", KEY, "/v", "HelpFile", "/f")
     box.drive("command", 15)
     viewer_opens(box, "no value, file beside")
-    time.sleep(1.0)  # the viewer's first paint
+    wait_until(lambda: "Moss Lane Help" in box.drive("child-texts", "MS_WINHELP"), 10,
+               "the viewer showing the help file's contents page")
+    time.sleep(0.5)  # its paint
     shot(box, "help-viewer.png", "MS_WINHELP")
     check(stored() in ("", box.windows_path(beside).lower()), f"HelpFile stored as {stored()!r}")
     close_viewer(box)
