@@ -328,6 +328,18 @@ def cancel_case(a, b, work, presser):
     shutil.rmtree(os.path.join(b.in_dir, "cancel"), ignore_errors=True)
 
 
+def both_offer(a, b, work):
+    """Both sides have files at once: the link requests may collide, but both batches arrive."""
+    for end in (a, b):
+        wait_until(end.idle, 30, f"{end.name} idle before the batch")
+    offer({"both/from-a.dat": (b"from A", None)}, a.out_dir, os.path.join(work, "stage"))
+    offer({"both/from-b.dat": (b"from B", None)}, b.out_dir, os.path.join(work, "stage"))
+    wait_until(lambda: os.path.exists(os.path.join(b.in_dir, "both", "from-a.dat")) and
+               os.path.exists(os.path.join(a.in_dir, "both", "from-b.dat")), 90, "both batches")
+    check(read(os.path.join(b.in_dir, "both", "from-a.dat")) == b"from A", "A's file arrived damaged")
+    check(read(os.path.join(a.in_dir, "both", "from-b.dat")) == b"from B", "B's file arrived damaged")
+
+
 def log_off_mid_batch(a, b, work):
     """A log-off during a transfer is agreed to: the program ends with 0, its
     unsent files wait in !unsent, the peer keeps no partial file."""
@@ -375,6 +387,7 @@ def main():
         suite.run("two MossLane.exe move a batch both ways, every file intact", both_ways, a, b, work)
         suite.run("the receiver's text extensions and translation decide how text arrives",
                   receiver_settings, a, b, work)
+        suite.run("both sides offer at once: both batches arrive", both_offer, a, b, work)
         suite.run("no transfer inside a chooser or About; one inside Text File Preferences",
                   modal_windows, a, b, work)
         suite.run("Cancel on the sender mid-file: unsent files in !unsent, no partial file",
