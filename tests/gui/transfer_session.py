@@ -334,8 +334,11 @@ def both_offer(a, b, work):
         wait_until(end.idle, 30, f"{end.name} idle before the batch")
     offer({"both/from-a.dat": (b"from A", None)}, a.out_dir, os.path.join(work, "stage"))
     offer({"both/from-b.dat": (b"from B", None)}, b.out_dir, os.path.join(work, "stage"))
+    # A file exists from its header on: done means both sides idle with nothing left to send.
     wait_until(lambda: os.path.exists(os.path.join(b.in_dir, "both", "from-a.dat")) and
-               os.path.exists(os.path.join(a.in_dir, "both", "from-b.dat")), 90, "both batches")
+               os.path.exists(os.path.join(a.in_dir, "both", "from-b.dat")) and
+               not files_under(a.out_dir) and not files_under(b.out_dir) and a.idle() and b.idle(),
+               90, "both batches")
     check(read(os.path.join(b.in_dir, "both", "from-a.dat")) == b"from A", "A's file arrived damaged")
     check(read(os.path.join(a.in_dir, "both", "from-b.dat")) == b"from B", "B's file arrived damaged")
 
