@@ -279,7 +279,7 @@ def help_contents(box):
                "the viewer showing the help file's contents page")
     time.sleep(0.5)  # its paint
     shot(box, "help-viewer.png", "MS_WINHELP")
-    check(stored() in ("", box.windows_path(beside).lower()), f"HelpFile stored as {stored()!r}")
+    check(stored() == box.windows_path(beside).lower(), f"HelpFile stored as {stored()!r}, not the one beside")
     close_viewer(box)
     # A stored file that is gone: the one beside the program opens and is stored.
     box.reg_binary("HelpFile", folder_value(box.windows_path(box.path("gone.hlp"))))
