@@ -7,11 +7,12 @@ Usage: commands_session.py BUILD_DIR"""
 
 import os
 import shutil
+import subprocess
 import struct
 import sys
 import time
 
-from mossbox import KEY, Failure, MossBox, PtyPair, Suite, folder_value, text_of, wait_until
+from mossbox import KEY, Failure, MossBox, PtyPair, Suite, centred, folder_value, text_of, wait_until
 
 suite = Suite()
 check = suite.check
@@ -145,6 +146,8 @@ def text_preferences(box):
         out = box.drive("textprefs", 10000, "--ext", typed, "--check", checked, "--leave")
         if typed == TEXT_PREFS[0][0] and button == "--ok":
             shot(box, "text-file-preferences.png", "#32770", "Text File Preferences")
+            rect = box.rect("#32770", "Text File Preferences")
+            check(centred(rect), f"Text File Preferences is not centred: {rect}")
         box.drive("textprefs", 10000, button)
         values = box.settings()
         want = (stored, translate)
@@ -164,8 +167,14 @@ def folder_choosers(box):
     box.drive("command", 1)
     box.answer_chooser("Select Incoming Folder", None)
     check(box.settings()["InDirectory"] == before, "a cancelled chooser changed the folder")
+    # A file of the probe's name in the folder changes nothing.
+    with open(os.path.join(other, "!moss~lane!.ml"), "wb") as f:
+        f.write(b"not a folder")
     box.drive("command", 1)
-    box.answer_chooser("Select Incoming Folder", other)
+    out = box.answer_chooser("Select Incoming Folder", other)
+    shown = [l for l in out.splitlines() if l.startswith("folder=")][0][7:]
+    check(shown.lower() == "c:\\", f"the chooser opened at {shown!r}, not the root of the Windows drive")
+    check(box.message_box(1000, 1) is None, "a message about the probe name")
     check(text_of(box.settings()["InDirectory"]) == box.windows_path(other), "the chosen folder was not stored")
     # A drive root is stored as the drive alone. The incoming folder is never
     # scanned, and the drive is a folder of the test's own.
@@ -187,14 +196,40 @@ def idle_window(box):
     shot(box, "main-window-idle.png", "MossLane")
 
 
+# real input under the About window's capture, and whether it closes the window
+ABOUT_INPUT = [
+    (["key", "space"], True),
+    (["key", "alt+x"], True),
+    (["click", "1"], True),
+    (["click", "2"], True),
+    (["click", "3"], True),
+    (["move"], False),
+]
+
+
 def about_window(box):
-    box.drive("command", 16)
-    box.drive("wait-window", "Brim About Box", "-", 10000)
-    time.sleep(0.5)  # the first paint
-    shot(box, "about.png", "Brim About Box")
-    box.drive("post-key", "Brim About Box", VK_SPACE)
-    check(box.drive_code("wait-gone", "Brim About Box", "-", 10000)[0] == 0, "About stayed open after a key")
-    check(box.texts()["7"] == "Idle", "the main window does not answer after About")
+    env = dict(os.environ, DISPLAY=box.display)
+    for action, closes in ABOUT_INPUT:
+        box.drive("command", 16)
+        box.drive("wait-window", "Brim About Box", "-", 10000)
+        time.sleep(0.5)  # the first paint
+        x, y, w, h = box.rect("Brim About Box")
+        if action == ["key", "space"]:
+            shot(box, "about.png", "Brim About Box")
+            # The picture's 376 x 200 inside a one-pixel border.
+            check((w, h) == (378, 202), f"About is {w}x{h}, expected 378x202")
+            check(centred((x, y, w, h)), f"About is not centred: {(x, y, w, h)}")
+        if action[0] == "key":
+            xdotool = ["key", action[1]]
+        else:
+            xdotool = ["mousemove", str(x + w // 4), str(y + h // 2)] + (["click", action[1]] if len(action) > 1 else [])
+        subprocess.run(["xdotool", *xdotool], env=env, check=True, timeout=30)
+        gone = box.drive_code("wait-gone", "Brim About Box", "-", 4000 if closes else 1500)[0] == 0
+        if not gone:
+            box.drive("post-key", "Brim About Box", VK_SPACE)
+            box.drive("wait-gone", "Brim About Box", "-", 10000)
+        check(gone == closes, f"{' '.join(action)}: About {'stayed open' if closes else 'closed'}")
+        check(box.texts()["7"] == "Idle", "the main window does not answer after About")
 
 
 def viewer_opens(box, what):
@@ -240,9 +275,11 @@ def help_contents(box):
     box.run("reg", "delete", KEY, "/v", "HelpFile", "/f")
     box.drive("command", 15)
     viewer_opens(box, "no value, file beside")
-    time.sleep(1.0)  # the viewer's first paint
+    wait_until(lambda: "Moss Lane Help" in box.drive("child-texts", "MS_WINHELP"), 10,
+               "the viewer showing the help file's contents page")
+    time.sleep(0.5)  # its paint
     shot(box, "help-viewer.png", "MS_WINHELP")
-    check(stored() in ("", box.windows_path(beside).lower()), f"HelpFile stored as {stored()!r}")
+    check(stored() == box.windows_path(beside).lower(), f"HelpFile stored as {stored()!r}, not the one beside")
     close_viewer(box)
     # A stored file that is gone: the one beside the program opens and is stored.
     box.reg_binary("HelpFile", folder_value(box.windows_path(box.path("gone.hlp"))))
@@ -309,7 +346,7 @@ def main():
         suite.run("text file preferences are normalised and stored, Cancel keeps them", text_preferences, box)
         suite.run("folder choosers from the menu: cancel, a folder, a drive root", folder_choosers, box)
         suite.run("the idle main window", idle_window, box)
-        suite.run("About opens and closes on a key", about_window, box)
+        suite.run("About closes on a key, Alt+key or any mouse button, not on a move", about_window, box)
         suite.run("Help > Contents: stored, beside the program, or picked; quit at Exit", help_contents, box)
         suite.run("a port unavailable at start-up shows message 5 once; another port opens",
                   unavailable_at_start_up, box)

@@ -98,7 +98,7 @@ int Usage() {
           "  command ID | click-cancel | close | endsession | texts | menu [CLASS] | rect CLASS TITLE|-\n"
           "  message-box MS [BUTTON] | chooser TITLE MS FOLDER|--file=PATH|--cancel|--leave\n"
           "  textprefs MS [--ext TEXT] [--check 0|1] (--ok|--cancel|--leave)\n"
-          "  close-window CLASS | post-key CLASS VK | hold-port COMn MS | show | volatile-key PATH\n",
+          "  child-texts CLASS | close-window CLASS | post-key CLASS VK | hold-port COMn MS | show | volatile-key PATH\n",
           stderr);
     return 2;
 }
@@ -181,6 +181,9 @@ int CmdTexts() {
     HWND cancel = GetDlgItem(main, 6);
     printf("cancel-visible=%d\n", cancel && IsWindowVisible(cancel) ? 1 : 0);
     printf("caption=%s\n", TextOf(main).c_str());
+    RECT rect = {};
+    GetWindowRect(main, &rect);
+    printf("rect=%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
     printf("visible=%d iconic=%d\n", IsWindowVisible(main) ? 1 : 0, IsIconic(main) ? 1 : 0);
     return 0;
 }
@@ -351,6 +354,23 @@ int CmdTextPrefs(int argc, char** argv) {
     return WaitGone(dialog, 10000) ? 0 : 1;
 }
 
+BOOL CALLBACK PrintChild(HWND child, LPARAM) {
+    char name[64] = "";
+    GetClassNameA(child, name, sizeof name);
+    printf("%s: ", name);
+    PrintEscaped(TextOf(child));
+    putchar('\n');
+    return TRUE;
+}
+
+// The texts of every window inside a top-level window: what a viewer shows.
+int CmdChildTexts(const char* cls) {
+    HWND window = FindTopLevel(cls, nullptr, true);
+    if (!window) return 1;
+    EnumChildWindows(window, PrintChild, 0);
+    return 0;
+}
+
 int CmdCloseWindow(const char* cls) {
     HWND window = FindTopLevel(cls, nullptr);
     if (!window) return 1;
@@ -427,6 +447,7 @@ int main(int argc, char** argv) {
     else if (!strcmp(cmd, "chooser") && n == 3) status = CmdChooser(a[0], strtoul(a[1], nullptr, 10), a[2]);
     else if (!strcmp(cmd, "textprefs")) status = CmdTextPrefs(n, a);
     else if (!strcmp(cmd, "post-key") && n == 2) status = CmdPostKey(a[0], static_cast<int>(strtol(a[1], nullptr, 0)));
+    else if (!strcmp(cmd, "child-texts") && n == 1) status = CmdChildTexts(a[0]);
     else if (!strcmp(cmd, "close-window") && n == 1) status = CmdCloseWindow(a[0]);
     else if (!strcmp(cmd, "show") && n == 0) status = CmdShow();
     else if (!strcmp(cmd, "volatile-key") && n == 1) status = CmdVolatileKey(a[0]);

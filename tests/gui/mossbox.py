@@ -210,13 +210,25 @@ class MossBox(WineBox):
     def wait_main(self, ms=20000):
         self.drive("wait-main", ms)
 
+    def panel(self):
+        """Control texts by id ('7', '1', ... '6'), 'cancel-visible', 'caption', and the
+        window's 'rect' (x, y, w, h), 'visible' and 'iconic', all from one reading."""
+        found = {}
+        for line in self.drive("texts").splitlines():
+            if line.startswith("visible="):
+                found.update(p.split("=") for p in line.split())
+            elif line.startswith("rect="):
+                found["rect"] = tuple(int(v) for v in line[5:].split())
+            elif "=" in line:
+                key, value = line.split("=", 1)
+                found[key] = value
+        return found
+
     def texts(self):
-        return dict(line.split("=", 1) for line in self.drive("texts").splitlines() if "=" in line
-                    and not line.startswith("visible"))
+        return self.panel()
 
     def window_state(self):
-        line = [l for l in self.drive("texts").splitlines() if l.startswith("visible")][0]
-        return dict(p.split("=") for p in line.split())
+        return self.panel()
 
     def menu(self):
         """Menu states: {'bar': {0: grayed, 1: grayed}, 'items': {id: (checked, grayed)}, 'close': grayed}."""
@@ -270,6 +282,9 @@ class MossBox(WineBox):
         self.drives.add(letter)
         return f"{letter.upper()}:\\"
 
+    def rect(self, window_class, title="-"):
+        return tuple(int(v) for v in self.drive("rect", window_class, title).split())
+
     def screenshot(self, path, window_class=None, title="-"):
         """The display, or one window of it, as a PNG."""
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -282,6 +297,15 @@ class MossBox(WineBox):
                 cmd += ["-crop", f"{w}x{h}+{x}+{y}", "+repage"]
         subprocess.run(cmd + [path], check=True, capture_output=True, timeout=60)
         return path
+
+
+SCREEN = (1024, 768)  # WineBox's Xvfb screen
+
+
+def centred(rect):
+    """Where CenterWindow puts a window: across the middle, a third of the free height down."""
+    x, y, w, h = rect
+    return (x, y) == ((SCREEN[0] - w) // 2, (SCREEN[1] - h) // 3)
 
 
 def wait_until(predicate, timeout, what):

@@ -8,9 +8,8 @@ import os
 import struct
 import sys
 
-from mossbox import KEY, Failure, MossBox, PtyPair, Suite, folder_value, text_of, wait_until
+from mossbox import KEY, Failure, MossBox, PtyPair, Suite, centred, folder_value, text_of, wait_until
 
-SCREEN = (1024, 768)  # the Xvfb screen of WineBox
 EXIT_FAILED = 255  # -1 as Linux sees a Windows exit code
 suite = Suite()
 check = suite.check
@@ -50,7 +49,7 @@ def first_start(box):
     folder = [l for l in out.splitlines() if l.startswith("folder=")][0][7:]
     check(folder.lower() == "c:\\", f"the chooser opened at {folder!r}, not the root of the Windows drive")
     x, y, w, h = (int(v) for v in [l for l in out.splitlines() if l.startswith("rect=")][0][5:].split())
-    check((x, y) == ((SCREEN[0] - w) // 2, (SCREEN[1] - h) // 3), f"the chooser is not centred: {x},{y} {w}x{h}")
+    check(centred((x, y, w, h)), f"the chooser is not centred: {x},{y} {w}x{h}")
     name = [l for l in out.splitlines() if l.startswith("name=")][0][5:]
     check(name == "!moss~lane!.ml", f"the hidden name box holds {name!r}")
     check(box.drive_code("wait-main", 0)[0] != 0, "the main window exists before the folders are chosen")

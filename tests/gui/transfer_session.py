@@ -12,7 +12,7 @@ import subprocess
 import sys
 import time
 
-from mossbox import Failure, MossBox, PtyPair, Suite, wait_until
+from mossbox import Failure, MossBox, PtyPair, Suite, centred, wait_until
 
 suite = Suite()
 check = suite.check
@@ -176,10 +176,10 @@ def watch_transfer(sender, receiver, shot_prefix, seen):
     for end in (sender, receiver):
         if not isinstance(end, WineEnd):
             continue
-        texts = end.box.texts()
+        texts = end.box.panel()
         if texts["7"] in ("Sending:", "Receiving:") and end.name not in seen:
             menu = end.box.menu()
-            state = end.box.window_state()
+            state = texts
             # Still moving afterwards: the two readings were taken inside the transfer,
             # not after its end had minimised the window and restored the menus.
             if end.box.texts()["7"] not in ("Sending:", "Receiving:"):
@@ -190,7 +190,7 @@ def watch_transfer(sender, receiver, shot_prefix, seen):
                 print(f"     screenshot: {path} ({texts['7']} {texts['1']}, bytes left {texts['2']})", flush=True)
 
 
-def transfer(batch, sender, receiver, stage, shot_prefix=None):
+def transfer(batch, sender, receiver, stage, shot_prefix=None, watch=True):
     for end in (sender, receiver):
         wait_until(end.idle, 30, f"{end.name} idle before the batch")
     offer(batch, sender.out_dir, stage)
@@ -199,7 +199,8 @@ def transfer(batch, sender, receiver, stage, shot_prefix=None):
     while True:
         for end in (sender, receiver):
             end.alive()
-        watch_transfer(sender, receiver, shot_prefix, seen)
+        if watch:
+            watch_transfer(sender, receiver, shot_prefix, seen)
         arrived = not files_under(sender.out_dir) and all(
             os.path.exists(os.path.join(receiver.in_dir, arrives_as(rel, e))) and
             os.path.getsize(os.path.join(receiver.in_dir, arrives_as(rel, e))) == len(e[1]) for rel, e in batch.items())
@@ -212,11 +213,12 @@ def transfer(batch, sender, receiver, stage, shot_prefix=None):
     check_delivery(batch, sender, receiver)
     for name, (menu, state, texts) in seen.items():
         check(state["iconic"] == "0", f"{name}: the window was not restored during the transfer")
+        check(centred(state["rect"]), f"{name}: the restored window is not centred: {state['rect']}")
         check(menu["bar"].get(0) and menu["bar"].get(1), f"{name}: File or Help not grayed during the transfer")
         check(menu["close"], f"{name}: Close not grayed during the transfer")
         check(texts["cancel-visible"] == "1", f"{name}: Cancel hidden during the transfer")
     wine_ends = [e for e in (sender, receiver) if isinstance(e, WineEnd)]
-    check(len(seen) == len(wine_ends), f"the transfer was not seen running on {[e.name for e in wine_ends]}")
+    check(not watch or len(seen) == len(wine_ends), f"the transfer was not seen running on {[e.name for e in wine_ends]}")
     for end in wine_ends:
         menu = end.box.menu()
         check(not menu["bar"][0] and not menu["bar"][1] and not menu["close"], f"{end.name}: menus not restored")
@@ -227,9 +229,13 @@ def transfer(batch, sender, receiver, stage, shot_prefix=None):
 
 def both_ways(a, b, work):
     rng = random.Random(7)
-    transfer(with_clash(make_batch("a", rng), b, "a"), a, b, os.path.join(work, "stage"), "during-transfer")
+    # A file big enough for the windows and menus to be read while it moves.
+    first = with_clash(make_batch("a", rng), b, "a")
+    long_file = rng.randbytes(4 * 1024 * 1024)
+    first["bin/a-long.bin"] = (long_file, long_file)
+    transfer(first, a, b, os.path.join(work, "stage"), "during-transfer")
     check(read(os.path.join(b.in_dir, "docs", "a-clash.txt")) == b"already here", "the older file was touched")
-    transfer(make_batch("b", rng), b, a, os.path.join(work, "stage"))
+    transfer(make_batch("b", rng), b, a, os.path.join(work, "stage"), watch=False)
 
 
 def receiver_settings(a, b, work):
@@ -237,9 +243,9 @@ def receiver_settings(a, b, work):
     rng = random.Random(9)
     try:
         set_text_files(a, "*.DAT", True)
-        transfer(make_batch("c", rng, text=(".dat",)), b, a, os.path.join(work, "stage"))
+        transfer(make_batch("c", rng, text=(".dat",)), b, a, os.path.join(work, "stage"), watch=False)
         set_text_files(a, ".txt", False)
-        transfer(make_batch("d", rng, text=()), b, a, os.path.join(work, "stage"))
+        transfer(make_batch("d", rng, text=()), b, a, os.path.join(work, "stage"), watch=False)
     finally:
         set_text_files(a, ".txt", True)
 
@@ -322,6 +328,44 @@ def cancel_case(a, b, work, presser):
     shutil.rmtree(os.path.join(b.in_dir, "cancel"), ignore_errors=True)
 
 
+def both_offer(a, b, work):
+    """Both sides have files at once: the link requests may collide, but both batches arrive."""
+    for end in (a, b):
+        wait_until(end.idle, 30, f"{end.name} idle before the batch")
+    offer({"both/from-a.dat": (b"from A", None)}, a.out_dir, os.path.join(work, "stage"))
+    offer({"both/from-b.dat": (b"from B", None)}, b.out_dir, os.path.join(work, "stage"))
+    # A file exists from its header on: done means both sides idle with nothing left to send.
+    wait_until(lambda: os.path.exists(os.path.join(b.in_dir, "both", "from-a.dat")) and
+               os.path.exists(os.path.join(a.in_dir, "both", "from-b.dat")) and
+               not files_under(a.out_dir) and not files_under(b.out_dir) and a.idle() and b.idle(),
+               90, "both batches")
+    check(read(os.path.join(b.in_dir, "both", "from-a.dat")) == b"from A", "A's file arrived damaged")
+    check(read(os.path.join(a.in_dir, "both", "from-b.dat")) == b"from B", "B's file arrived damaged")
+
+
+def log_off_mid_batch(a, b, work):
+    """A log-off during a transfer is agreed to: the program ends with 0, its
+    unsent files wait in !unsent, the peer keeps no partial file."""
+    rng = random.Random(17)
+    batch = {f"logoff/{i}.bin": (rng.randbytes(1536 * 1024), None) for i in range(3)}
+    for end in (a, b):
+        wait_until(end.idle, 30, f"{end.name} idle before the batch")
+    offer(batch, a.out_dir, os.path.join(work, "stage"))
+    wait_until(lambda: a.box.texts()["7"] == "Sending:", 120, "A sending")
+    answer = a.box.drive("endsession").strip()
+    check(answer not in ("0", "no answer"), f"the log-off was answered {answer!r}")
+    code = a.program.wait_exit(30)
+    check(code == 0, f"A ended with {code}")
+    wait_until(b.idle, 60, "B idle after the sender left")
+    unsent = files_under(os.path.join(a.out_dir, UNSENT), skip_unsent=False)
+    received = files_under(b.in_dir)
+    for rel, (data, _) in batch.items():
+        if rel in received:
+            check(read(received[rel]) == data, f"{rel} arrived damaged")
+        else:
+            check(rel in unsent and read(unsent[rel]) == data, f"{rel} is neither received nor kept whole in {UNSENT}")
+
+
 def interop(a, linux_exe, device, work):
     rng = random.Random(23)
     linux = LinuxEnd("linux", linux_exe, device, os.path.join(work, "linux"))
@@ -346,6 +390,7 @@ def main():
         suite.run("two MossLane.exe move a batch both ways, every file intact", both_ways, a, b, work)
         suite.run("the receiver's text extensions and translation decide how text arrives",
                   receiver_settings, a, b, work)
+        suite.run("both sides offer at once: both batches arrive", both_offer, a, b, work)
         suite.run("no transfer inside a chooser or About; one inside Text File Preferences",
                   modal_windows, a, b, work)
         suite.run("Cancel on the sender mid-file: unsent files in !unsent, no partial file",
@@ -358,7 +403,9 @@ def main():
                       interop, a, linux_exe, cable.b, work)
         else:
             print("skip interop: no Linux mosslane (build the native preset first)")
-        a.stop()
+        b = WineEnd("B", box_b)
+        suite.run("a log-off during a transfer ends with 0 and loses nothing", log_off_mid_batch, a, b, work)
+        b.stop()
     return suite.finish()
 
 
