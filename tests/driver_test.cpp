@@ -68,7 +68,7 @@ TEST_F(DriverTest, EmptyOutgoingFolderSendsNoRequest) {
 }
 
 TEST_F(DriverTest, UnansweredRequestLeavesFilesWhereTheyAre) {
-    testfs::WriteFile(out_ / "sub" / "a.txt", "a");
+    testfs::WriteSettledFile(out_ / "sub" / "a.txt", "a");
     PollTick();
     EXPECT_EQ(B({LinkRequest, CAN, CAN, CAN}), fakeline::Written());
     EXPECT_TRUE(fs::exists(out_ / "sub" / "a.txt"));
@@ -77,7 +77,7 @@ TEST_F(DriverTest, UnansweredRequestLeavesFilesWhereTheyAre) {
 }
 
 TEST_F(DriverTest, SendAttemptsComeAtMostEveryTenSeconds) {
-    testfs::WriteFile(out_ / "a.txt", "a");
+    testfs::WriteSettledFile(out_ / "a.txt", "a");
     PollTick();
     EXPECT_EQ(1u, LinkRequests());
     for (int tick = 0; tick < 17; ++tick) {  // 8.5 s of ticks
@@ -91,7 +91,7 @@ TEST_F(DriverTest, SendAttemptsComeAtMostEveryTenSeconds) {
 }
 
 TEST_F(DriverTest, AttemptsGoOnWhenTheTickCountWraps) {
-    testfs::WriteFile(out_ / "a.txt", "a");
+    testfs::WriteSettledFile(out_ / "a.txt", "a");
     fakeline::SetTick(0xFFFF0000u);
     PollTick();
     EXPECT_EQ(1u, LinkRequests());
@@ -101,8 +101,8 @@ TEST_F(DriverTest, AttemptsGoOnWhenTheTickCountWraps) {
 }
 
 TEST_F(DriverTest, CompletedBatchEmptiesTheOutgoingFolder) {
-    testfs::WriteFile(out_ / "docs" / "a.txt", "hello");
-    testfs::WriteFile(out_ / "b.bin", testfs::Pattern(3000));
+    testfs::WriteSettledFile(out_ / "docs" / "a.txt", "hello");
+    testfs::WriteSettledFile(out_ / "b.bin", testfs::Pattern(3000));
     peer_.Install(true);
     PollTick();
     EXPECT_FALSE(fs::exists(out_ / "docs" / "a.txt"));
@@ -114,8 +114,8 @@ TEST_F(DriverTest, CompletedBatchEmptiesTheOutgoingFolder) {
 }
 
 TEST_F(DriverTest, AbortedBatchMovesWhatWasNotSentIntoUnsent) {
-    testfs::WriteFile(out_ / "docs" / "a.txt", "hello");
-    testfs::WriteFile(out_ / "docs" / "b.txt", "world");
+    testfs::WriteSettledFile(out_ / "docs" / "a.txt", "hello");
+    testfs::WriteSettledFile(out_ / "docs" / "b.txt", "world");
     peer_.rule = [](const Bytes& w, size_t) {
         return w.size() == ShortPacket && w[1] == 1 ? ReceiverPeer::Nak : ReceiverPeer::Normal;
     };
@@ -135,7 +135,7 @@ TEST_F(DriverTest, AbortedBatchMovesWhatWasNotSentIntoUnsent) {
 }
 
 TEST_F(DriverTest, CancelDuringHandshakeEndsTheBatchAndIsForgottenAfterwards) {
-    testfs::WriteFile(out_ / "a.txt", "a");
+    testfs::WriteSettledFile(out_ / "a.txt", "a");
     fakefront::CancelAtCall(2);
     fakeline::SetPeer([](const Bytes& w) {
         if (w == B({LinkRequest})) fakeline::Deliver(B({LinkAccept}));

@@ -40,6 +40,8 @@ void Put(const std::string& base, const std::string& relative, const std::string
     ASSERT_EQ(FsWrite(h, content.data(), static_cast<int>(content.size())),
               static_cast<int>(content.size()));
     FsClose(h);
+    // Written well before the scan, so that it is offered.
+    ASSERT_TRUE(storeos::SetAge(full, 600)) << full;
 }
 
 // Content of a file, or "<none>" when it cannot be opened as one.
@@ -110,12 +112,17 @@ protected:
         return found;
     }
 
-    // Receives a path as the receiving side does; the path created, or
-    // "<failed>".
+    // Receives an empty file under a path as the receiving side does: the
+    // path it got, or "<failed>".
     std::string Receive(const std::string& sent) {
         char path[ReceivePathSize] = {};
         snprintf(path, sizeof path, "%s", sent.c_str());
-        return PrepareIncomingFile(path) ? "<failed>" : std::string(path);
+        if (PrepareIncomingFile(path)) return "<failed>";
+        if (FinishIncomingFile(OpenIncomingFile(), path)) {
+            DiscardIncomingFile();
+            return "<failed>";
+        }
+        return path;
     }
 
     std::string root, in, out;

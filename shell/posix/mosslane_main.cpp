@@ -268,6 +268,8 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     InstallStopHandlers();
+    // Partial files of a run that was killed or lost power mid-file.
+    RemoveIncomingLeftovers();
     if (!SerialOpenDevice(options.device, options.baudRate, options.handShake)) {
         SerialCloseDevice();
         ShowMessage(MessagePortUnavailable);
