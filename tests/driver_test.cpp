@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+
 #include "codec.h"
 #include "driver.h"
 #include "fake_frontend.h"
@@ -150,6 +153,41 @@ TEST_F(DriverTest, CancelDuringHandshakeEndsTheBatchAndIsForgottenAfterwards) {
     PollTick();
     EXPECT_TRUE(script.Finished());
     EXPECT_FALSE(CancelRequested());
+}
+
+// A file that grows while it is sent reaches the peer as it was at its header;
+// it stays in the outgoing folder, not in "!unsent", and goes again whole.
+TEST_F(DriverTest, FileThatGrowsWhileSentStaysAndIsOfferedAgain) {
+    const fs::path file = out_ / "log.txt";
+    testfs::WriteSettledFile(file, "first part\n");
+    bool grown = false;
+    peer_.rule = [&](const Bytes& w, size_t) {
+        if (w == B({EOT}) && !grown) {  // the file is closed by now on every platform
+            std::ofstream(file, std::ios::binary | std::ios::app) << "second part\n";
+            grown = true;
+        }
+        return ReceiverPeer::Normal;
+    };
+    peer_.Install(true);
+    PollTick();
+    ASSERT_TRUE(grown);
+    EXPECT_EQ("first part\nsecond part\n", testfs::ReadFile(file));
+    EXPECT_FALSE(fs::exists(out_ / "!unsent"));
+
+    // Still being written: the next attempt does not offer it yet.
+    fakeline::Advance(11000);
+    fakeline::ClearWritten();
+    PollTick();
+    EXPECT_EQ(0u, LinkRequests());
+
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(5));
+    fakeline::Advance(11000);
+    ReceiverPeer again;
+    again.Install(true);
+    PollTick();
+    EXPECT_FALSE(fs::exists(file));
+    ASSERT_EQ(3u, again.Packets().size());  // header, data, end of batch
+    EXPECT_EQ(23, again.Packets()[0][3 + 127]) << "the header gives the new size";
 }
 
 }  // namespace
