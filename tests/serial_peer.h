@@ -34,3 +34,6 @@ void RemoveOrdinaryFile();
 // under test is inside a long write; one job at a time.
 bool StartBackground(void (*job)(void*), void* arg);
 void JoinBackground();
+
+// Processor time this process has used so far, user and system, in seconds.
+double ProcessCpuSeconds();
