@@ -12,7 +12,7 @@ int SerialWriteBlock(const uint8_t* buffer, int16_t length);
 // Discards whatever input is waiting.
 void PurgeSerialInput();
 
-enum : int { WaitTimedOut = 0, WaitInput = 1, WaitMessage = 2 };
+enum : int { AwaitedNothing = 0, AwaitedInput = 1, AwaitedMessage = 2 };
 // Gives the processor back until input is waiting, the milliseconds pass, or
 // (where the front end has a message queue) a window message is waiting, and
 // says which. It may return early; callers poll their countdown as before.

@@ -94,13 +94,13 @@ int SerialWriteBlock(const uint8_t* buffer, int16_t length) { return Write(buffe
 
 // Sleeps on the virtual clock until the next byte is due or the time is up.
 int SerialAwaitInput(uint32_t milliseconds, int16_t) {
-    if (Readable()) return WaitInput;
+    if (Readable()) return AwaitedInput;
     if (!incoming.empty() && incoming.front().at - now <= milliseconds) {
         now = incoming.front().at;
-        return WaitInput;
+        return AwaitedInput;
     }
     now += milliseconds;
-    return WaitTimedOut;
+    return AwaitedNothing;
 }
 
 void PurgeSerialInput() {

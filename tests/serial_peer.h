@@ -37,3 +37,8 @@ void JoinBackground();
 
 // Processor time this process has used so far, user and system, in seconds.
 double ProcessCpuSeconds();
+
+// Makes this thread's message queue ready for PostWakeMessage, which any thread
+// may call; false where the platform has no message queue.
+bool PrepareMessageQueue();
+void PostWakeMessage();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "pump.h"
 #include "serial.h"
 #include "serial_peer.h"
 #include "tick.h"
@@ -351,8 +352,8 @@ int WaitLikeTheEngine(uint32_t waitMs, int16_t wanted) {
     const uint32_t start = TickCount();
     for (;;) {
         uint32_t spent = TickCount() - start;
-        if (spent >= waitMs) return WaitTimedOut;
-        if (SerialAwaitInput(waitMs - spent, wanted) == WaitInput) return WaitInput;
+        if (spent >= waitMs) return AwaitedNothing;
+        if (SerialAwaitInput(waitMs - spent, wanted) == AwaitedInput) return AwaitedInput;
     }
 }
 
@@ -374,7 +375,7 @@ TEST_P(SerialWait, SleepsUntilInputOrItsTime) {
     const double cpu = ProcessCpuSeconds() - cpuBefore;
     if (c.peerDelayMs > 0) JoinBackground();
 
-    EXPECT_EQ(result, c.input ? WaitInput : WaitTimedOut);
+    EXPECT_EQ(result, c.input ? AwaitedInput : AwaitedNothing);
     EXPECT_GE(elapsed, c.minMs);
     EXPECT_LE(elapsed, c.maxMs);
     // A wait that polls instead of sleeping burns the whole time-out.
@@ -389,11 +390,34 @@ TEST_P(SerialWait, SleepsUntilInputOrItsTime) {
 INSTANTIATE_TEST_SUITE_P(Cases, SerialWait, testing::ValuesIn(kWaitCases),
                          [](const testing::TestParamInfo<WaitCase>& info) { return info.param.name; });
 
+void PostAfterDelay(void* arg) {
+    SleepMs(static_cast<const LateByte*>(arg)->delayMs);
+    PostWakeMessage();
+}
+
+TEST_F(SerialLine, WindowMessageEndsTheWaitAtOnce) {
+    if (!PrepareMessageQueue()) GTEST_SKIP() << "no message queue on this platform";
+    LateByte late = {300};
+    ASSERT_TRUE(StartBackground(PostAfterDelay, &late));
+    const uint32_t start = TickCount();
+    int result = AwaitedNothing;
+    while (result == AwaitedNothing && TickCount() - start < 3000) result = SerialAwaitInput(3000, 1);
+    const uint32_t elapsed = TickCount() - start;
+    JoinBackground();
+    EXPECT_EQ(result, AwaitedMessage);
+    EXPECT_GE(elapsed, 300u);
+    // The window is served at least every 20 ms.
+    EXPECT_LE(elapsed, 320u);
+    // Once served, the message no longer cuts waits short.
+    DispatchAllMessages();
+    EXPECT_EQ(WaitLikeTheEngine(100, 1), AwaitedNothing);
+}
+
 TEST_F(SerialLine, WaitOnClosedPortSleepsAndReportsNoInput) {
     SerialCloseDevice();
     const double cpuBefore = ProcessCpuSeconds();
     const uint32_t start = TickCount();
-    EXPECT_EQ(WaitLikeTheEngine(300, 1), WaitTimedOut);
+    EXPECT_EQ(WaitLikeTheEngine(300, 1), AwaitedNothing);
     EXPECT_GE(TickCount() - start, 300u);
     EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.05);
 }

@@ -24,7 +24,7 @@ uint32_t LeftOf(int32_t countdown) {
 // Sleeps until the line has input or the countdown's time is up. Window
 // messages that come meanwhile are served at once; true if there were any.
 bool AwaitLine(int32_t countdown, int wanted) {
-    if (SerialAwaitInput(LeftOf(countdown), static_cast<int16_t>(wanted)) != WaitMessage)
+    if (SerialAwaitInput(LeftOf(countdown), static_cast<int16_t>(wanted)) != AwaitedMessage)
         return false;
     DispatchAllMessages();
     return true;

@@ -118,24 +118,24 @@ uint32_t LineTimeMs(int count) {
 int SerialAwaitInput(uint32_t milliseconds, int16_t wanted) {
     if (serialPortHandle == NoPort) {
         Nap(milliseconds);
-        return WaitTimedOut;
+        return AwaitedNothing;
     }
     const uint32_t start = TickCount();
     pollfd entry = {serialPortHandle, POLLIN, 0};
     const int timeout = milliseconds > INT32_MAX ? INT32_MAX : static_cast<int>(milliseconds);
-    if (poll(&entry, 1, timeout) <= 0) return WaitTimedOut;
+    if (poll(&entry, 1, timeout) <= 0) return AwaitedNothing;
     if ((entry.revents & POLLIN) == 0) {
         // A line whose other end has gone reports that at once, every time:
         // sleep instead of spinning on it.
         Nap(milliseconds);
-        return WaitTimedOut;
+        return AwaitedNothing;
     }
     const uint32_t spent = TickCount() - start;
-    if (spent >= milliseconds) return WaitInput;
+    if (spent >= milliseconds) return AwaitedInput;
     uint32_t rest = LineTimeMs(wanted - BytesWaiting());
     if (rest > milliseconds - spent) rest = milliseconds - spent;
     if (rest > 0) Nap(rest);
-    return WaitInput;
+    return AwaitedInput;
 }
 
 uint16_t SerialReadByte(uint8_t* dest) {

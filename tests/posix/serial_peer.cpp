@@ -142,3 +142,6 @@ double ProcessCpuSeconds() {
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
+
+bool PrepareMessageQueue() { return false; }
+void PostWakeMessage() {}

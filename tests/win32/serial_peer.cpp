@@ -111,3 +111,18 @@ double ProcessCpuSeconds() {
     u.HighPart = user.dwHighDateTime;
     return static_cast<double>(k.QuadPart + u.QuadPart) / 1e7;
 }
+
+namespace {
+DWORD queueThread = 0;
+}  // namespace
+
+bool PrepareMessageQueue() {
+    queueThread = GetCurrentThreadId();
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // a thread's first call makes its queue
+    return true;
+}
+
+void PostWakeMessage() {
+    PostThreadMessageA(queueThread, WM_USER, 0, 0);
+}
