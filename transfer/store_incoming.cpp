@@ -25,6 +25,9 @@ struct Pending {
     size_t room;
 };
 Pending pending;
+// A partial file that could not be removed when its transfer failed (the
+// folder had turned read-only, say): tried again before the next file.
+char stale[FullPathSize];
 
 bool LowerEquals(const char* name, const char* lower, size_t n) {
     for (size_t i = 0; i < n; ++i) {
@@ -96,6 +99,8 @@ bool IsPartialName(const char* name) {
 
 bool BeginPartialFile(const char* folder, const char* safeName, unsigned counter, size_t room) {
     DiscardIncomingFile();
+    FsStamp there;
+    if (stale[0] != '\0' && (FsDeleteFile(stale) || !FsStampOf(stale, &there))) stale[0] = '\0';
     if (strlen(folder) >= FullPathSize || strlen(safeName) > ComponentBufferSize) return false;
     memcpy(pending.folder, folder, strlen(folder) + 1);
     memcpy(pending.safeName, safeName, strlen(safeName) + 1);
@@ -136,8 +141,11 @@ bool FinishIncomingFile(FsHandle file, char* receivePath) {
 }
 
 void DiscardIncomingFile() {
-    if (pending.active) FsDeleteFile(pending.partial);
+    if (!pending.active) return;
     pending.active = false;
+    FsStamp there;
+    if (!FsDeleteFile(pending.partial) && FsStampOf(pending.partial, &there))
+        memcpy(stale, pending.partial, sizeof stale);
 }
 
 void RemoveIncomingLeftovers() {
