@@ -123,6 +123,11 @@ class Cable(threading.Thread):
                     line.take(now)
                 line.deliver(now)
 
+    def injected(self):
+        """Bit errors, dropped bytes and bytes lost in cuts, both ways."""
+        return sum(line.counts["bit_errors"] + line.counts["dropped"] for line in self.lines) + \
+            self.lost_in_cut
+
     def stop(self):
         self.stopping = True
         self.join(timeout=5)
@@ -420,6 +425,7 @@ def run_row(index, mosslane, keep):
             if side is not None:
                 side.stop()
         if cable is not None:
+            result["line faults"] = cable.injected()
             cable.stop()
         if mounted:
             subprocess.run(["umount", mounted], capture_output=True)
@@ -434,11 +440,11 @@ def run_row(index, mosslane, keep):
 
 
 def table(results):
-    head = ["row", "delivered", "kept", "lost", "numbered", "bad", "partial", "serves", "s",
-            "result"]
+    head = ["row", "line faults", "delivered", "kept", "lost", "numbered", "bad", "partial",
+            "serves", "s", "result"]
     rows = []
     for r in results:
-        rows.append([r["row"], str(r.get("delivered", "-")), str(r.get("kept", "-")),
+        rows.append([r["row"], str(r.get("line faults", "-")), str(r.get("delivered", "-")), str(r.get("kept", "-")),
                      str(len(r.get("lost", []))) if "lost" in r else "-",
                      str(len(r.get("numbered", []))) if "numbered" in r else "-",
                      str(len(r.get("bad", []))) if "bad" in r else "-",
@@ -495,10 +501,15 @@ def main():
 
     ordered = [results[i] for i in wanted]
     print(table(ordered))
+    print("delivered: intact in B's incoming folder; kept: intact in A's outgoing folder or its"
+          " \"!unsent\"; bad: a file under a final name that differs from what was sent;"
+          " partial: partial files left after the last batch")
     for r in ordered:
         notes = []
         if r.get("detail"):
             notes.append(r["detail"])
+        if "after kill" in r:
+            notes.append(f"incoming folder right after the kill: {r['after kill']}")
         if r.get("numbered"):
             notes.append(f"resent under a numbered name: {r['numbered']}")
         if r.get("duplicates"):
