@@ -149,9 +149,11 @@ State OnFileDone(Batch& b) {
 
 // True when the file is still the one whose header went out: a writer that
 // changed it meanwhile has given the peer a copy of a moment, not the file.
+// Without a stamp there is nothing to compare, and a file kept for that
+// reason would be sent again and again.
 bool UnchangedSinceHeader(const Batch& b, const char* path) {
     FsStamp now;
-    if (!b.stampKnown || !StoredFileStamp(path, BaseOutgoing, &now)) return false;
+    if (!b.stampKnown || !StoredFileStamp(path, BaseOutgoing, &now)) return true;
     return now.size == b.sentStamp.size && now.modifiedMs == b.sentStamp.modifiedMs &&
            now.identity == b.sentStamp.identity;
 }
