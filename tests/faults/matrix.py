@@ -16,20 +16,19 @@ the table is printed at the end. Rows that need root (a tmpfs, another user)
 are skipped with a message when that is refused.
 """
 import argparse
-import importlib.machinery
-import importlib.util
 import json
 import os
 import random
 import re
+import select
 import shutil
 import signal
-import stat
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EMULATOR = os.path.join(HERE, "..", "..", "tools", "line-emulator")
@@ -63,10 +62,10 @@ class Failure(Exception):
 
 
 def load_emulator():
-    loader = importlib.machinery.SourceFileLoader("line_emulator", EMULATOR)
-    spec = importlib.util.spec_from_loader("line_emulator", loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
+    """tools/line-emulator as a module (it is a script without a suffix)."""
+    module = types.ModuleType("line_emulator")
+    with open(EMULATOR) as f:
+        exec(compile(f.read(), EMULATOR, "exec"), module.__dict__)
     return module
 
 
@@ -97,7 +96,6 @@ class Cable(threading.Thread):
         self.cut_until = time.monotonic() + seconds
 
     def run(self):
-        import select
         while not self.stopping:
             now = time.monotonic()
             if now < self.cut_until:
@@ -340,8 +338,8 @@ def fill_tmpfs(folder, free_left):
 
 
 def run_row(index, mosslane, keep):
-    name, spec = ROWS[index]
-    fault = spec.get("fault")
+    name, setup = ROWS[index]
+    fault = setup.get("fault")
     started = time.monotonic()
     root = tempfile.mkdtemp(prefix="mosslane-faults-")
     mounted = None
@@ -349,7 +347,7 @@ def run_row(index, mosslane, keep):
     result = {"row": name, "verdict": "FAIL", "detail": "", "serves": "no"}
     try:
         cable = Cable(os.path.join(root, "ttyA"), os.path.join(root, "ttyB"),
-                      spec.get("bit_errors", 0.0), spec.get("drops", 0.0), seed=index + 1)
+                      setup.get("bit_errors", 0.0), setup.get("drops", 0.0), seed=index + 1)
         cable.start()
         a = Instance("A", root, os.path.join(root, "ttyA"), mosslane)
         b = Instance("B", root, os.path.join(root, "ttyB"), mosslane)
