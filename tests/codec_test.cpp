@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "codec.h"
@@ -193,6 +194,36 @@ TEST_F(CodecTest, AwaitSilenceWaitsForAQuietSecond) {
     AwaitSilence(1);
     EXPECT_GE(fakeline::Now() - start, 2600u);
     EXPECT_EQ(0u, fakeline::Pending());
+}
+
+TEST_F(CodecTest, QuietWaitsSleepInsteadOfPollingTheLine) {
+    struct Case { const char* what; std::function<void()> wait; uint32_t lasts; };
+    const Case cases[] = {
+        {"reply", [] { EXPECT_EQ(TimedOut, AwaitReply(fakefront::RecordProgress, ReplyTries)); }, 5000},
+        {"block start",
+         [] { EXPECT_EQ(TimedOut, AwaitBlockStart(fakefront::RecordProgress, ReplyTries)); }, 5000},
+        {"packet body", [] { EXPECT_EQ(TimedOut, ReadPacketBody(LongPacket)); }, 1000},
+        {"quiet second", [] { AwaitSilence(1); }, 1000},
+        {"link request", [] { EXPECT_FALSE(RequestLink()); }, 1000},
+    };
+    for (const Case& c : cases) {
+        fakeline::Reset();
+        fakefront::Reset();
+        uint32_t start = fakeline::Now();
+        c.wait();
+        EXPECT_GE(fakeline::Now() - start, c.lasts) << c.what;
+        EXPECT_LT(fakeline::Now() - start, c.lasts + 100) << c.what;
+        // A polling wait reads once per millisecond of its time.
+        EXPECT_LT(fakeline::Reads(), 20u) << c.what;
+    }
+}
+
+TEST_F(CodecTest, ByteDuringASleepingWaitIsTakenWhenItComes) {
+    fakeline::Deliver(B({ACK}), 2345);
+    uint32_t start = fakeline::Now();
+    EXPECT_EQ(ACK, AwaitReply(fakefront::RecordProgress, ReplyTries));
+    EXPECT_LE(fakeline::Now() - start, 2346u);
+    EXPECT_EQ(3u, fakefront::Events().size()) << "the display still refreshed once a second";
 }
 
 TEST_F(CodecTest, RequestLinkSucceedsOnAccept) {

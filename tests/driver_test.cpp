@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+
 #include "codec.h"
 #include "driver.h"
 #include "fake_frontend.h"
@@ -68,7 +71,7 @@ TEST_F(DriverTest, EmptyOutgoingFolderSendsNoRequest) {
 }
 
 TEST_F(DriverTest, UnansweredRequestLeavesFilesWhereTheyAre) {
-    testfs::WriteFile(out_ / "sub" / "a.txt", "a");
+    testfs::WriteSettledFile(out_ / "sub" / "a.txt", "a");
     PollTick();
     EXPECT_EQ(B({LinkRequest, CAN, CAN, CAN}), fakeline::Written());
     EXPECT_TRUE(fs::exists(out_ / "sub" / "a.txt"));
@@ -77,7 +80,7 @@ TEST_F(DriverTest, UnansweredRequestLeavesFilesWhereTheyAre) {
 }
 
 TEST_F(DriverTest, SendAttemptsComeAtMostEveryTenSeconds) {
-    testfs::WriteFile(out_ / "a.txt", "a");
+    testfs::WriteSettledFile(out_ / "a.txt", "a");
     PollTick();
     EXPECT_EQ(1u, LinkRequests());
     for (int tick = 0; tick < 17; ++tick) {  // 8.5 s of ticks
@@ -91,7 +94,7 @@ TEST_F(DriverTest, SendAttemptsComeAtMostEveryTenSeconds) {
 }
 
 TEST_F(DriverTest, AttemptsGoOnWhenTheTickCountWraps) {
-    testfs::WriteFile(out_ / "a.txt", "a");
+    testfs::WriteSettledFile(out_ / "a.txt", "a");
     fakeline::SetTick(0xFFFF0000u);
     PollTick();
     EXPECT_EQ(1u, LinkRequests());
@@ -101,8 +104,8 @@ TEST_F(DriverTest, AttemptsGoOnWhenTheTickCountWraps) {
 }
 
 TEST_F(DriverTest, CompletedBatchEmptiesTheOutgoingFolder) {
-    testfs::WriteFile(out_ / "docs" / "a.txt", "hello");
-    testfs::WriteFile(out_ / "b.bin", testfs::Pattern(3000));
+    testfs::WriteSettledFile(out_ / "docs" / "a.txt", "hello");
+    testfs::WriteSettledFile(out_ / "b.bin", testfs::Pattern(3000));
     peer_.Install(true);
     PollTick();
     EXPECT_FALSE(fs::exists(out_ / "docs" / "a.txt"));
@@ -114,8 +117,8 @@ TEST_F(DriverTest, CompletedBatchEmptiesTheOutgoingFolder) {
 }
 
 TEST_F(DriverTest, AbortedBatchMovesWhatWasNotSentIntoUnsent) {
-    testfs::WriteFile(out_ / "docs" / "a.txt", "hello");
-    testfs::WriteFile(out_ / "docs" / "b.txt", "world");
+    testfs::WriteSettledFile(out_ / "docs" / "a.txt", "hello");
+    testfs::WriteSettledFile(out_ / "docs" / "b.txt", "world");
     peer_.rule = [](const Bytes& w, size_t) {
         return w.size() == ShortPacket && w[1] == 1 ? ReceiverPeer::Nak : ReceiverPeer::Normal;
     };
@@ -135,7 +138,7 @@ TEST_F(DriverTest, AbortedBatchMovesWhatWasNotSentIntoUnsent) {
 }
 
 TEST_F(DriverTest, CancelDuringHandshakeEndsTheBatchAndIsForgottenAfterwards) {
-    testfs::WriteFile(out_ / "a.txt", "a");
+    testfs::WriteSettledFile(out_ / "a.txt", "a");
     fakefront::CancelAtCall(2);
     fakeline::SetPeer([](const Bytes& w) {
         if (w == B({LinkRequest})) fakeline::Deliver(B({LinkAccept}));
@@ -150,6 +153,41 @@ TEST_F(DriverTest, CancelDuringHandshakeEndsTheBatchAndIsForgottenAfterwards) {
     PollTick();
     EXPECT_TRUE(script.Finished());
     EXPECT_FALSE(CancelRequested());
+}
+
+// A file that grows while it is sent reaches the peer as it was at its header;
+// it stays in the outgoing folder, not in "!unsent", and goes again whole.
+TEST_F(DriverTest, FileThatGrowsWhileSentStaysAndIsOfferedAgain) {
+    const fs::path file = out_ / "log.txt";
+    testfs::WriteSettledFile(file, "first part\n");
+    bool grown = false;
+    peer_.rule = [&](const Bytes& w, size_t) {
+        if (w == B({EOT}) && !grown) {  // the file is closed by now on every platform
+            std::ofstream(file, std::ios::binary | std::ios::app) << "second part\n";
+            grown = true;
+        }
+        return ReceiverPeer::Normal;
+    };
+    peer_.Install(true);
+    PollTick();
+    ASSERT_TRUE(grown);
+    EXPECT_EQ("first part\nsecond part\n", testfs::ReadFile(file));
+    EXPECT_FALSE(fs::exists(out_ / "!unsent"));
+
+    // Still being written: the next attempt does not offer it yet.
+    fakeline::Advance(11000);
+    fakeline::ClearWritten();
+    PollTick();
+    EXPECT_EQ(0u, LinkRequests());
+
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(5));
+    fakeline::Advance(11000);
+    ReceiverPeer again;
+    again.Install(true);
+    PollTick();
+    EXPECT_FALSE(fs::exists(file));
+    ASSERT_EQ(3u, again.Packets().size());  // header, data, end of batch
+    EXPECT_EQ(23, again.Packets()[0][3 + 127]) << "the header gives the new size";
 }
 
 }  // namespace

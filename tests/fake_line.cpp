@@ -16,6 +16,7 @@ std::vector<fakeline::Bytes> writes;
 fakeline::Peer peer;
 bool writesFail = false;
 int16_t readChunk = INT16_MAX;
+unsigned reads = 0;
 
 bool Readable() { return !incoming.empty() && incoming.front().at <= now; }
 
@@ -37,6 +38,7 @@ void Reset(uint32_t startTick) {
     peer = nullptr;
     writesFail = false;
     readChunk = INT16_MAX;
+    reads = 0;
 }
 uint32_t Now() { return now; }
 void Advance(uint32_t milliseconds) { now += milliseconds; }
@@ -59,6 +61,7 @@ Bytes Written() {
     return all;
 }
 void ClearWritten() { writes.clear(); }
+unsigned Reads() { return reads; }
 }  // namespace fakeline
 
 uint32_t TickCount() {
@@ -69,6 +72,7 @@ uint32_t TickCount() {
 void SleepMs(uint32_t milliseconds) { now += milliseconds; }
 
 uint16_t SerialReadByte(uint8_t* dest) {
+    ++reads;
     if (!Readable()) return 0;
     *dest = incoming.front().byte;
     incoming.pop_front();
@@ -76,6 +80,7 @@ uint16_t SerialReadByte(uint8_t* dest) {
 }
 
 int16_t SerialReadBlock(uint8_t* buffer, int16_t length) {
+    ++reads;
     int16_t count = 0;
     while (count < length && count < readChunk && Readable()) {
         buffer[count++] = incoming.front().byte;
@@ -87,6 +92,17 @@ int16_t SerialReadBlock(uint8_t* buffer, int16_t length) {
 int SerialWriteByte(uint8_t byte) { return Write(&byte, 1); }
 int SerialWriteBlock(const uint8_t* buffer, int16_t length) { return Write(buffer, length); }
 
+// Sleeps on the virtual clock until the next byte is due or the time is up.
+int SerialAwaitInput(uint32_t milliseconds, int16_t) {
+    if (Readable()) return AwaitedInput;
+    if (!incoming.empty() && incoming.front().at - now <= milliseconds) {
+        now = incoming.front().at;
+        return AwaitedInput;
+    }
+    now += milliseconds;
+    return AwaitedNothing;
+}
+
 void PurgeSerialInput() {
     while (Readable()) incoming.pop_front();
 }
@@ -95,4 +111,8 @@ int SerialOpenDevice(const char*, uint32_t, uint8_t) { return 1; }
 void SerialCloseDevice() {}
 
 int DispatchOneMessage() { return 0; }
+int AwaitMessage(uint32_t milliseconds) {
+    now += milliseconds;
+    return 0;
+}
 void DispatchAllMessages() {}

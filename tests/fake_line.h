@@ -31,5 +31,7 @@ void SetReadChunk(int16_t bytes);
 const std::vector<Bytes>& Writes();
 Bytes Written();
 void ClearWritten();
+// Read calls made since the reset: a wait that spins makes thousands.
+unsigned Reads();
 
 }  // namespace fakeline

@@ -40,6 +40,8 @@ void Put(const std::string& base, const std::string& relative, const std::string
     ASSERT_EQ(FsWrite(h, content.data(), static_cast<int>(content.size())),
               static_cast<int>(content.size()));
     FsClose(h);
+    // Written well before the scan, so that it is offered.
+    ASSERT_TRUE(storeos::SetAge(full, 600)) << full;
 }
 
 // Content of a file, or "<none>" when it cannot be opened as one.
@@ -110,12 +112,17 @@ protected:
         return found;
     }
 
-    // Receives a path as the receiving side does; the path created, or
-    // "<failed>".
+    // Receives an empty file under a path as the receiving side does: the
+    // path it got, or "<failed>".
     std::string Receive(const std::string& sent) {
         char path[ReceivePathSize] = {};
         snprintf(path, sizeof path, "%s", sent.c_str());
-        return PrepareIncomingFile(path) ? "<failed>" : std::string(path);
+        if (PrepareIncomingFile(path)) return "<failed>";
+        if (FinishIncomingFile(OpenIncomingFile(), path)) {
+            DiscardIncomingFile();
+            return "<failed>";
+        }
+        return path;
     }
 
     std::string root, in, out;
@@ -194,6 +201,31 @@ TEST_F(StoreTest, EmptySubFoldersGoOnlyWhenOlderThanAMinute) {
     EXPECT_EQ(Get(Out("holdsunsent\\!unsent\\kept.txt")), "k");
 }
 
+// Files still being written wait for a later scan; partial files of an
+// incoming transfer sharing the folder are never offered.
+TEST_F(StoreTest, ScanOffersOnlySettledFilesAndNeverPartialOnes) {
+    struct Case { const char* name; int secondsAgo; bool listed; };
+    const Case cases[] = {
+        {"now.bin", 0, false},
+        {"second.bin", 1, false},
+        {"settled.bin", 3, true},
+        {"old.bin", 600, true},
+        {"future.bin", -3600, true},  // a time that came with the file
+        {"!partial.0", 600, false},
+        {"sub\\!PARTIAL.17", 600, false},
+        {"!partial.x", 600, true},   // not a name partial files have
+        {"_partial.0", 600, true},
+    };
+    std::vector<std::string> expected;
+    for (const Case& c : cases) {
+        Put(out, c.name, "x");
+        ASSERT_TRUE(storeos::SetAge(Out(c.name), c.secondsAgo)) << c.name;
+        if (c.listed) expected.push_back(c.name);
+    }
+    EXPECT_EQ(Sorted(Scan()), Sorted(expected));
+    EXPECT_TRUE(FsIsFolder(Out("sub").c_str())) << "a folder with a partial file is not empty";
+}
+
 // ---------------------------------------------------------- unsent folder
 
 TEST_F(StoreTest, ReleaseMovesEveryUnsentEntryWithItsSubPath) {
@@ -244,6 +276,56 @@ TEST_F(StoreTest, ClashingNamesAreNumberedBeforeTheFirstDot) {
         EXPECT_EQ(Get(In(c.created)), "") << c.created;  // a new empty file
     }
     EXPECT_EQ(Tree(in).size(), 11u);  // nine files and two folders
+}
+
+// The final name is chosen against everything in the folder, partial files of
+// other transfers included, and again at the end if it was taken meanwhile;
+// no received name can pass for a partial file.
+TEST_F(StoreTest, IncomingNamesNeverClashWithPartialFiles) {
+    Put(in, "!partial.0", "another run's partial file");
+    Put(in, "a.txt", "there before");
+    char path[ReceivePathSize] = "a.txt";
+    ASSERT_FALSE(PrepareIncomingFile(path));
+    EXPECT_STREQ("a1.txt", path);
+    EXPECT_EQ(Get(In("!partial.1")), "") << "the data goes to a partial file of its own";
+    EXPECT_EQ(Get(In("a1.txt")), "<none>") << "nothing under the final name yet";
+    Put(in, "a1.txt", "arrived meanwhile");
+    ASSERT_FALSE(FinishIncomingFile(OpenIncomingFile(), path));
+    EXPECT_STREQ("a2.txt", path);
+    EXPECT_EQ(Get(In("a1.txt")), "arrived meanwhile");
+    EXPECT_EQ(Get(In("a2.txt")), "");
+    EXPECT_EQ(Get(In("!partial.0")), "another run's partial file");
+    EXPECT_EQ(Get(In("!partial.1")), "<none>");
+
+    struct Case { const char* sent; const char* stored; };
+    const Case cases[] = {
+        {"!partial.0", "_partial.0"},
+        {"sub\\!PARTIAL.12", "sub\\_PARTIAL.12"},
+        {"!partial.", "!partial."},
+        {"!partial.1x", "!partial.1x"},
+    };
+    for (const Case& c : cases) {
+        if (OnWindows() && c.sent[strlen(c.sent) - 1] == '.') continue;  // a trailing dot goes
+        EXPECT_EQ(Receive(c.sent), c.stored) << c.sent;
+    }
+}
+
+// A run that ended mid-file left its partial file; the next one removes every
+// partial file below the incoming folder and nothing else.
+TEST_F(StoreTest, LeftoverPartialFilesAreRemovedAtStart) {
+    for (const char* name : {"!partial.0", "sub\\deep\\!partial.3", "!PARTIAL.999", "a.txt",
+                             "!partial.x", "_partial.0", "!partial.4\\kept.txt"})
+        Put(in, name, "x");
+    Put(out, "!partial.5", "outgoing is not touched");
+
+    RemoveIncomingLeftovers();
+
+    EXPECT_EQ(Tree(in), (std::vector<std::string>{"!partial.4\\", "!partial.4\\kept.txt",
+                                                 "!partial.x", "_partial.0", "a.txt", "sub\\",
+                                                 "sub\\deep\\"}));
+    EXPECT_EQ(Get(Out("!partial.5")), "outgoing is not touched");
+    SetInDirectory((root + FsSeparator() + "missing").c_str());
+    RemoveIncomingLeftovers();  // no incoming folder: nothing to do, no harm
 }
 
 // Every received component is made safe and the result stays in the incoming

@@ -325,3 +325,45 @@ TEST_F(ReceiverTest, LineNoiseNeverBreaksTheReceiver) {
     }
 }
 }  // namespace
+
+namespace {
+// What the incoming folder held at each progress call of a batch.
+struct Seen { int16_t files; bool finalName; size_t partialFiles; };
+std::vector<Seen> seen;
+testfs::fs::path watched;        // the final name being watched
+testfs::fs::path watchedFolder;
+
+uint16_t WatchingProgress(TransferStatus* status, int16_t event) {
+    size_t partial = 0;
+    for (auto& e : testfs::fs::directory_iterator(watchedFolder))
+        if (e.path().filename().string().rfind("!partial.", 0) == 0) ++partial;
+    seen.push_back({status->files, testfs::fs::exists(watched), partial});
+    return fakefront::RecordProgress(status, event);
+}
+
+// While a file arrives only its partial file exists; its own name appears,
+// complete, when its end has come, and the partial file is gone.
+TEST_F(ReceiverTest, FileIsUnderItsNameOnlyOnceComplete) {
+    const std::string content = testfs::Pattern(3000);
+    testfs::fs::create_directories(in_ / "docs");
+    watchedFolder = in_ / "docs";
+    watched = watchedFolder / "a.bin";
+    seen.clear();
+    script_ = std::make_unique<Script>(OneFile("docs\\a.bin", content));
+    script_->Start();
+    ReceiveBatch(WatchingProgress);
+    ASSERT_TRUE(script_->Finished());
+    size_t during = 0;
+    for (const Seen& s : seen) {
+        if (s.files == 0 && s.partialFiles == 1) ++during;
+        EXPECT_EQ(s.files == 1, s.finalName) << "files " << s.files;
+        if (s.files == 1) {
+            EXPECT_EQ(0u, s.partialFiles);
+        }
+    }
+    EXPECT_GT(during, 3u) << "the progress calls of the data blocks saw the partial file";
+    EXPECT_EQ(content, Incoming("docs\\a.bin"));
+    EXPECT_EQ(1u, FilesIn());
+}
+}  // namespace
+

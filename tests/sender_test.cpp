@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <string>
 
 #include "codec.h"
@@ -14,6 +17,14 @@
 namespace {
 using namespace peers;
 using testfs::Native;
+
+bool OnWindows() {
+#ifdef _WIN32
+    return true;
+#else
+    return false;
+#endif
+}
 
 class SenderTest : public ::testing::Test {
 protected:
@@ -29,6 +40,7 @@ protected:
         if (list_ == nullptr) return;
         for (char** p = list_; *p; ++p) delete[] *p;
         delete[] list_;
+        list_ = nullptr;
     }
     void AddFile(const std::string& relative, const std::string& content) {
         testfs::WriteFile(out_ / Native(relative), content);
@@ -286,6 +298,57 @@ TEST_F(SenderTest, CancelDuringTheBatchAborts) {
     Send({"a.bin"});
     EXPECT_TRUE(EndsWithCancel());
     EXPECT_TRUE(InOutgoing("a.bin"));
+}
+
+// A file that changed between its header and its end reached the peer as a
+// mix of versions: it is kept for a later batch, but not put away as unsent.
+TEST_F(SenderTest, FileChangedWhileSentIsKeptAndMarkedDone) {
+    namespace fs = testfs::fs;
+    const fs::path file = out_ / "a.bin";
+    const std::string original = testfs::Pattern(2500);
+    auto append = [&] { std::ofstream(file, std::ios::binary | std::ios::app) << "more"; };
+    auto retime = [&] { fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(1)); };
+    auto replace = [&] {
+        testfs::WriteFile(out_ / "new.tmp", original);
+        fs::last_write_time(out_ / "new.tmp", fs::last_write_time(file));
+        fs::rename(out_ / "new.tmp", file);
+    };
+    struct Case {
+        const char* what;
+        bool atFirstBlock;          // while the file is open, else once it is closed
+        std::function<void()> change;
+        bool kept;
+        bool needsSharing;          // the open file is not shared on Windows
+        bool needsIdentity;         // same size and time, only the file differs
+    };
+    const Case cases[] = {
+        {"unchanged", false, [] {}, false, false, false},
+        {"grown after its last block", false, append, true, false, false},
+        {"rewritten with a new time", false, retime, true, false, false},
+        {"replaced by another file", false, replace, true, false, true},
+        {"grown while open", true, append, true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if ((c.needsSharing || c.needsIdentity) && OnWindows()) continue;
+        fakeline::Reset();
+        fakefront::Reset();
+        AddFile("a.bin", original);
+        peer_ = ReceiverPeer();
+        peer_.rule = [&](const Bytes& w, size_t) {
+            bool firstBlock = w.size() == LongPacket && w[1] == 1;
+            if (c.atFirstBlock ? firstBlock : w == B({EOT})) c.change();
+            return ReceiverPeer::Normal;
+        };
+        TearDown();
+        Send({"a.bin"});
+        EXPECT_TRUE(Finished());
+        EXPECT_EQ(c.kept, InOutgoing("a.bin"));
+        EXPECT_STREQ("", list_[0]) << "done, so not moved to the unsent folder";
+        EXPECT_EQ(1, CurrentTransferStatus()->files);
+        std::error_code ignored;
+        fs::remove(file, ignored);
+    }
 }
 
 }  // namespace

@@ -34,3 +34,11 @@ void RemoveOrdinaryFile();
 // under test is inside a long write; one job at a time.
 bool StartBackground(void (*job)(void*), void* arg);
 void JoinBackground();
+
+// Processor time this process has used so far, user and system, in seconds.
+double ProcessCpuSeconds();
+
+// Makes this thread's message queue ready for PostWakeMessage, which any thread
+// may call; false where the platform has no message queue.
+bool PrepareMessageQueue();
+void PostWakeMessage();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "pump.h"
 #include "serial.h"
 #include "serial_peer.h"
 #include "tick.h"
@@ -314,6 +315,112 @@ TEST_P(SerialSettings, LineCarriesBothDirections) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, SerialSettings, testing::ValuesIn(kLineCases),
                          [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
+
+// The peer's part of a wait case: one byte after a delay, from its own thread.
+struct LateByte {
+    uint32_t delayMs;
+};
+
+void WriteLateByte(void* arg) {
+    SleepMs(static_cast<const LateByte*>(arg)->delayMs);
+    const uint8_t byte = Marker;
+    PeerWrite(&byte, 1);
+}
+
+struct WaitCase {
+    const char* name;
+    int peerDelayMs;    // when the peer writes one byte; -1 never
+    uint32_t waitMs;    // the caller's time-out
+    int16_t wanted;     // bytes the caller needs
+    bool input;         // whether the wait ends with input waiting
+    uint32_t minMs, maxMs;  // when it must end
+};
+
+const WaitCase kWaitCases[] = {
+    // Nothing comes: the whole time-out, asleep.
+    {"QuietLineSleepsToItsDeadline", -1, 1500, 1, false, 1500, 1700},
+    {"ByteAlreadyWaitingReturnsAtOnce", 0, 3000, 1, true, 0, 150},
+    {"LateByteEndsTheWaitWhenItComes", 400, 3000, 1, true, 400, 600},
+    // One byte of a packet came: sleeping for the rest must still respect the time-out.
+    {"PacketCutShortStillEndsOnTime", 100, 200, 1029, true, 100, 300},
+};
+
+class SerialWait : public SerialLine, public testing::WithParamInterface<WaitCase> {};
+
+// As the engine waits: on until input is there or the caller's time is up.
+int WaitLikeTheEngine(uint32_t waitMs, int16_t wanted) {
+    const uint32_t start = TickCount();
+    for (;;) {
+        uint32_t spent = TickCount() - start;
+        if (spent >= waitMs) return AwaitedNothing;
+        if (SerialAwaitInput(waitMs - spent, wanted) == AwaitedInput) return AwaitedInput;
+    }
+}
+
+TEST_P(SerialWait, SleepsUntilInputOrItsTime) {
+    const WaitCase& c = GetParam();
+    LateByte late = {static_cast<uint32_t>(c.peerDelayMs)};
+    if (c.peerDelayMs == 0) {
+        const uint8_t byte = Marker;
+        ASSERT_TRUE(PeerWrite(&byte, 1));
+        SleepMs(100);  // it has arrived before the wait begins
+    } else if (c.peerDelayMs > 0) {
+        ASSERT_TRUE(StartBackground(WriteLateByte, &late));
+    }
+
+    const double cpuBefore = ProcessCpuSeconds();
+    const uint32_t start = TickCount();
+    const int result = WaitLikeTheEngine(c.waitMs, c.wanted);
+    const uint32_t elapsed = TickCount() - start;
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    if (c.peerDelayMs > 0) JoinBackground();
+
+    EXPECT_EQ(result, c.input ? AwaitedInput : AwaitedNothing);
+    EXPECT_GE(elapsed, c.minMs);
+    EXPECT_LE(elapsed, c.maxMs);
+    // A wait that polls instead of sleeping burns the whole time-out.
+    EXPECT_LT(cpu, 0.05 + 0.02 * elapsed / 1000.0) << "processor seconds in " << elapsed << " ms";
+    if (c.input) {
+        uint8_t byte = 0;
+        EXPECT_EQ(SerialReadByte(&byte), 1);
+        EXPECT_EQ(byte, Marker);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SerialWait, testing::ValuesIn(kWaitCases),
+                         [](const testing::TestParamInfo<WaitCase>& info) { return info.param.name; });
+
+void PostAfterDelay(void* arg) {
+    SleepMs(static_cast<const LateByte*>(arg)->delayMs);
+    PostWakeMessage();
+}
+
+TEST_F(SerialLine, WindowMessageEndsTheWaitAtOnce) {
+    if (!PrepareMessageQueue()) GTEST_SKIP() << "no message queue on this platform";
+    LateByte late = {300};
+    ASSERT_TRUE(StartBackground(PostAfterDelay, &late));
+    const uint32_t start = TickCount();
+    int result = AwaitedNothing;
+    while (result == AwaitedNothing && TickCount() - start < 3000) result = SerialAwaitInput(3000, 1);
+    const uint32_t elapsed = TickCount() - start;
+    JoinBackground();
+    EXPECT_EQ(result, AwaitedMessage);
+    EXPECT_GE(elapsed, 300u);
+    // The window is served at least every 20 ms.
+    EXPECT_LE(elapsed, 320u);
+    // Once served, the message no longer cuts waits short.
+    DispatchAllMessages();
+    EXPECT_EQ(WaitLikeTheEngine(100, 1), AwaitedNothing);
+}
+
+TEST_F(SerialLine, WaitOnClosedPortSleepsAndReportsNoInput) {
+    SerialCloseDevice();
+    const double cpuBefore = ProcessCpuSeconds();
+    const uint32_t start = TickCount();
+    EXPECT_EQ(WaitLikeTheEngine(300, 1), AwaitedNothing);
+    EXPECT_GE(TickCount() - start, 300u);
+    EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.05);
+}
 
 enum FailedOpen { Missing, OrdinaryFile, HeldElsewhere };
 

@@ -53,6 +53,13 @@ inline void WriteFile(const fs::path& path, const std::string& content) {
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
+// A file written a while ago, as the outgoing scan offers it; a file written
+// this very moment may still be growing and waits for a later scan.
+inline void WriteSettledFile(const fs::path& path, const std::string& content) {
+    WriteFile(path, content);
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::minutes(1));
+}
+
 inline std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

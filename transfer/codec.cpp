@@ -15,6 +15,21 @@ TransferStatus* status = CurrentTransferStatus();
 
 const int32_t kSecond = 1000;
 
+// What is left of a countdown, armed (positive) or running (negative).
+uint32_t LeftOf(int32_t countdown) {
+    int64_t left = countdown > 0 ? countdown : -static_cast<int64_t>(countdown);
+    return static_cast<uint32_t>(left);
+}
+
+// Sleeps until the line has input or the countdown's time is up. Window
+// messages that come meanwhile are served at once; true if there were any.
+bool AwaitLine(int32_t countdown, int wanted) {
+    if (SerialAwaitInput(LeftOf(countdown), static_cast<int16_t>(wanted)) != AwaitedMessage)
+        return false;
+    DispatchAllMessages();
+    return true;
+}
+
 int AwaitControlByte(ProgressFn progress, int tries, bool storeAsType) {
     if (progress(status, Counters)) return Cancelled;
     int32_t countdown = kSecond;
@@ -29,7 +44,11 @@ int AwaitControlByte(ProgressFn progress, int tries, bool storeAsType) {
             if (progress(status, Counters)) return Cancelled;
             if (--tries <= 0) return TimedOut;
             countdown = kSecond;
+            continue;
         }
+        // Cancel pressed in a message just served acts now, not at the next second.
+        if (AwaitLine(countdown, 1) && CancelRequested() && progress(status, Counters))
+            return Cancelled;
     }
 }
 }  // namespace
@@ -99,6 +118,8 @@ int ReadPacketBody(int totalLength) {
             remaining -= got;
             countdown = kSecond;
             if (remaining == 0) return Complete;
+        } else {
+            AwaitLine(countdown, remaining);
         }
     }
 }
@@ -127,6 +148,7 @@ void AwaitSilence(int seconds) {
         if (TimeoutExpired(&countdown)) return;
         uint8_t discarded;
         if (SerialReadByte(&discarded)) countdown = seconds * kSecond;
+        else AwaitLine(countdown, 1);
     }
 }
 
@@ -146,6 +168,8 @@ bool RequestLink() {
         DispatchOneMessage();
         SetTransferBusy(false);
         if (TimeoutExpired(&countdown)) break;
+        // A message that wakes this wait is taken by the dispatch above.
+        SerialAwaitInput(LeftOf(countdown), 1);
     }
     WriteCancel();
     return false;

@@ -3,6 +3,7 @@
 #include "codec.h"
 #include "filestore.h"
 #include "frontend.h"
+#include "pump.h"
 #include "receiver.h"
 #include "sender.h"
 #include "tick.h"
@@ -24,8 +25,18 @@ void EnterTransferMode() {
     ShowTransferMode();
 }
 
+// A pause in which the window is still served.
+void PauseServingMessages(uint32_t milliseconds) {
+    const uint32_t start = TickCount();
+    for (;;) {
+        uint32_t spent = TickCount() - start;
+        if (spent >= milliseconds) return;
+        if (AwaitMessage(milliseconds - spent)) DispatchAllMessages();
+    }
+}
+
 void LeaveTransferMode() {
-    SleepMs(1000);  // the last panel texts stay readable for a moment
+    PauseServingMessages(1000);  // the last panel texts stay readable for a moment
     ShowIdleMode();
     busy = false;
 }

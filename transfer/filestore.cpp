@@ -30,3 +30,8 @@ void DeleteStoredFile(const char* path, StoreBase base) {
     char full[FullPathSize];
     if (ResolveStoredFile(base, path, full)) FsDeleteFile(full);
 }
+
+bool StoredFileStamp(const char* path, StoreBase base, FsStamp* stamp) {
+    char full[FullPathSize];
+    return ResolveStoredFile(base, path, full) && FsStampOf(full, stamp);
+}

@@ -37,8 +37,14 @@ int FsRead(FsHandle file, void* buffer, int count);          // bytes read, -1 o
 int FsWrite(FsHandle file, const void* data, int count);     // bytes written, -1 on error
 int64_t FsSize(FsHandle file);                               // -1 on error
 void FsClose(FsHandle file);
+// Writes what the file holds through to the disk; false when that failed.
+bool FsFlush(FsHandle file);
 bool FsDeleteFile(const char* path);
 bool FsMoveFile(const char* from, const char* to);
+// Renames a file, never replacing one: FsExists when to is taken.
+FsResult FsRenameNew(const char* from, const char* to);
+// Makes the names in a folder durable (a rename into it); false on failure.
+bool FsFlushFolder(const char* path);
 bool FsRemoveFolder(const char* path);
 
 // Lists a folder without "." and "..", and without anything that is neither a
@@ -50,3 +56,15 @@ void FsCloseDir(FsDir dir);
 
 bool FsLastWriteTime(const char* path, FsTime* time);
 void FsNowUtc(FsTime* time);
+
+// What tells one version of a file from the next: its size, its last write
+// in milliseconds on the scale of FsNowMs, and which file it is (0 where the
+// platform cannot say). Links are not followed; false when nothing is at
+// path, so it also tells whether a name is taken.
+struct FsStamp {
+    int64_t size;
+    int64_t modifiedMs;
+    uint64_t identity;
+};
+bool FsStampOf(const char* path, FsStamp* stamp);
+int64_t FsNowMs();

@@ -104,7 +104,7 @@ State TakeHeader(Batch& b) {
         receivePath[0] = '\0';
         return Abort;
     }
-    b.file = OpenStoredFile(receivePath, BaseIncoming);
+    b.file = OpenIncomingFile();
     if (b.file == kNoFile) return Abort;
     b.status->fileSize = static_cast<int32_t>(size);
     b.status->bytesLeft = static_cast<int32_t>(size);
@@ -173,9 +173,12 @@ State OnAckDuplicate(Batch& b) {
     return AwaitBlock;
 }
 
+// The file is on the disk under its own name before its end is acknowledged:
+// once the sender hears the ACK it deletes its copy.
 State OnEndOfFile(Batch& b) {
-    CloseStoredFile(b.file);
+    bool failed = FinishIncomingFile(b.file, receivePath);
     b.file = kNoFile;
+    if (failed) return Abort;
     receivePath[0] = '\0';
     ++b.status->files;
     return AckEot;
@@ -232,7 +235,7 @@ void ReceiveBatch(ProgressFn progress) {
     Batch batch{progress, status, kNoFile, ShortPacket, false, false};
     for (State state = RequestHeader; state != Finished;) state = Step(batch, state);
     if (batch.file != kNoFile) CloseStoredFile(batch.file);
-    // A file created but not completed is not kept.
-    if (receivePath[0] != '\0') DeleteStoredFile(receivePath, BaseIncoming);
+    // A file started but not completed is not kept.
+    if (receivePath[0] != '\0') DiscardIncomingFile();
     receivePath[0] = '\0';
 }

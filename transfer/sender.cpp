@@ -23,6 +23,8 @@ struct Batch {
     FsHandle file;
     int headerLength;    // 133 or 1029
     TransferStatus* status;
+    FsStamp sentStamp;   // the file as its header described it
+    bool stampKnown;
 };
 
 // Result of a reply wait that the state itself has to handle.
@@ -96,6 +98,7 @@ State OnOpenFile(Batch& b) {
         b.file = kNoFile;
         return NextFile;
     }
+    b.stampKnown = StoredFileStamp(path, BaseOutgoing, &b.sentStamp);
     BuildHeader(b, path, size);
     return SendHeader;
 }
@@ -147,11 +150,24 @@ State OnFileDone(Batch& b) {
     return SendEot;
 }
 
+// True when the file is still the one whose header went out: a writer that
+// changed it meanwhile has given the peer a copy of a moment, not the file.
+// Without a stamp there is nothing to compare, and a file kept for that
+// reason would be sent again and again.
+bool UnchangedSinceHeader(const Batch& b, const char* path) {
+    FsStamp now;
+    if (!b.stampKnown || !StoredFileStamp(path, BaseOutgoing, &now)) return true;
+    return now.size == b.sentStamp.size && now.modifiedMs == b.sentStamp.modifiedMs &&
+           now.identity == b.sentStamp.identity;
+}
+
 // The file is deleted only once the peer has confirmed its end: a lost EOT
 // exchange must leave it here to be sent again rather than on neither side.
+// A file that changed while it was sent stays too, for a later batch; it is
+// marked done all the same, so that it is not put away as unsent.
 State OnFileSent(Batch& b) {
     char* path = b.list[b.index];
-    DeleteStoredFile(path, BaseOutgoing);
+    if (UnchangedSinceHeader(b, path)) DeleteStoredFile(path, BaseOutgoing);
     path[0] = '\0';
     ++b.status->files;
     return AwaitReady;
@@ -217,7 +233,7 @@ void SendBatch(ProgressFn progress, char** fileList) {
     SetCodecCanCount(0);
     progress(status, TransferOpening);
 
-    Batch batch{progress, fileList, -1, kNoFile, ShortPacket, status};
+    Batch batch{progress, fileList, -1, kNoFile, ShortPacket, status, FsStamp{}, false};
     for (State state = AwaitReady; state != Finished;) state = Step(batch, state);
     if (batch.file != kNoFile) CloseStoredFile(batch.file);
 }

@@ -8,8 +8,6 @@
 #include "store_paths.h"
 
 namespace {
-// Enough tries for any real folder; a peer cannot keep us looping for ever.
-constexpr unsigned MaxClashNumber = 99999;
 
 bool IsUnsafeChar(unsigned char c) {
     return (c >= 0x01 && c <= 0x1F) || strchr("/<>:\"|", c) != nullptr;
@@ -36,6 +34,7 @@ void MakeSafe(const char* component, size_t length, char* out) {
     if (strcmp(out, ".") == 0) out[0] = '\0';
     if (strcmp(out, "..") == 0) strcpy(out, "__");
     AvoidReserved(out);
+    if (IsPartialName(out)) out[0] = '_';  // that name belongs to partial files
 }
 
 bool AppendRelative(char* relative, const char* component) {
@@ -65,35 +64,23 @@ const char* MakeIncomingFolders(const char* path, char* full, char* relative) {
     }
 }
 
-// Candidate number `counter` for the name: stem, digits, suffix from the
-// first dot. False when it would be longer than room.
-bool NumberedName(const char* name, unsigned counter, size_t room, char* out) {
-    int n;
-    if (counter == 0) {
-        n = snprintf(out, ComponentBufferSize, "%s", name);
-    } else {
-        const char* dot = strchr(name, '.');
-        int stem = static_cast<int>(dot != nullptr ? dot - name : strlen(name));
-        n = snprintf(out, ComponentBufferSize, "%.*s%u%s", stem, name, counter,
-                     dot != nullptr ? dot : "");
-    }
-    return n > 0 && n <= MaxComponent && static_cast<size_t>(n) <= room;
-}
-
-// Creates the file new in folder, numbering the name while it is taken; the
-// created name goes into created. True on failure.
-bool CreateNumbered(const char* folder, const char* name, size_t room, char* created) {
-    for (unsigned counter = 0; counter <= MaxClashNumber; ++counter) {
-        if (!NumberedName(name, counter, room, created)) return true;
-        if (FsReservedName(created)) continue;  // COM.txt numbered is COM1.txt
+// The first candidate of name that nothing in folder has, links and partial
+// files included; false when none fits.
+bool FreeCandidate(const char* folder, const char* name, size_t room, unsigned* counter) {
+    for (unsigned n = 0; n <= MaxClashNumber; ++n) {
+        char candidate[ComponentBufferSize];
+        if (!NumberedName(name, n, room, candidate)) return false;
+        if (FsReservedName(candidate)) continue;  // COM.txt numbered is COM1.txt
         char full[FullPathSize];
         memcpy(full, folder, strlen(folder) + 1);
-        if (!AppendComponent(full, created, strlen(created))) return true;
-        FsResult result = FsCreateNew(full);
-        if (result == FsOk) return false;
-        if (result == FsFailed) return true;
+        if (!AppendComponent(full, candidate, strlen(candidate))) return false;
+        FsStamp taken;
+        if (!FsStampOf(full, &taken)) {
+            *counter = n;
+            return true;
+        }
     }
-    return true;
+    return false;
 }
 }  // namespace
 
@@ -112,11 +99,29 @@ bool PrepareIncomingFile(char* receivePath) {
     size_t used = strlen(relative);
     if (used + 2 >= ReceivePathSize) return true;
     size_t room = ReceivePathSize - 1 - used - (used > 0 ? 1 : 0);
-    char created[ComponentBufferSize];
-    if (CreateNumbered(full, safe, room, created)) return true;
-    AppendRelative(relative, created);
+    unsigned counter = 0;
+    if (!FreeCandidate(full, safe, room, &counter)) return true;
+    char chosen[ComponentBufferSize];
+    NumberedName(safe, counter, room, chosen);
+    if (!BeginPartialFile(full, safe, counter, room)) return true;
+    AppendRelative(relative, chosen);
     memcpy(receivePath, relative, strlen(relative) + 1);
     return false;
+}
+
+// Candidate number `counter` for the name: stem, digits, suffix from the
+// first dot.
+bool NumberedName(const char* name, unsigned counter, size_t room, char* out) {
+    int n;
+    if (counter == 0) {
+        n = snprintf(out, ComponentBufferSize, "%s", name);
+    } else {
+        const char* dot = strchr(name, '.');
+        int stem = static_cast<int>(dot != nullptr ? dot - name : strlen(name));
+        n = snprintf(out, ComponentBufferSize, "%.*s%u%s", stem, name, counter,
+                     dot != nullptr ? dot : "");
+    }
+    return n > 0 && n <= MaxComponent && static_cast<size_t>(n) <= room;
 }
 
 void DisplayName(const char* path, char* dest) {

@@ -29,6 +29,16 @@ bool ResolveStoredFile(StoreBase base, const char* path, char* full);
 // Length of the component starting at path (up to a backslash or the end).
 size_t ComponentLength(const char* path);
 
+// Candidate `counter` for a name: stem, digits, suffix from the first dot (the
+// name itself for 0), into out (ComponentBufferSize bytes). False when it
+// would be longer than a component or than room.
+bool NumberedName(const char* name, unsigned counter, size_t room, char* out);
+// Enough tries for any real folder; a peer cannot keep us looping for ever.
+constexpr unsigned MaxClashNumber = 99999;
+// Creates the partial file for candidate `counter` of safeName in folder (a
+// full path) and remembers them for the finish. False on failure.
+bool BeginPartialFile(const char* folder, const char* safeName, unsigned counter, size_t room);
+
 // Flags of the incoming file being received (owned by the text module).
 void SetIncomingText(bool isText);
 void ClearLineEndCarry();

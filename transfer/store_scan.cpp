@@ -12,6 +12,8 @@ namespace {
 // Folders this many seconds old or less may still be filling up.
 constexpr int64_t EmptyFolderGrace = 60;
 constexpr int NotListed = -1;
+// A file written this recently may still be growing: it waits for a later scan.
+constexpr int64_t SettleMs = 2000;
 
 // State of the scan in progress; the recursion itself only keeps its
 // directory handle and one entry per level.
@@ -88,6 +90,18 @@ bool AddFile(const char* name) {
 
 int ListFolder(bool topLevel);
 
+// A file still being written, or a partial file of an incoming transfer
+// (which may share the folder), is not offered.
+bool Offerable(const char* name) {
+    if (IsPartialName(name)) return false;
+    FsStamp stamp;
+    if (!ScratchPath(name) || !FsStampOf(scratch, &stamp)) return false;
+    int64_t age = FsNowMs() - stamp.modifiedMs;
+    // A time ahead of the clock came with the file (an unpacked archive),
+    // it does not mean a writer is at work.
+    return age >= SettleMs || age < -SettleMs;
+}
+
 // Lists a sub-folder and removes it when it is empty and has been for a while.
 void ScanSubFolder(const char* name) {
     FsTime changed;
@@ -119,6 +133,8 @@ int ListFolder(bool topLevel) {
             continue;
         if (entry.isFolder) {
             ScanSubFolder(entry.name);
+        } else if (!Offerable(entry.name)) {
+            continue;
         } else if (!AddFile(entry.name)) {
             if (topLevel) lowMemory = true;
             break;

@@ -12,6 +12,7 @@
 #include "cli.h"
 #include "driver.h"
 #include "extensions.h"
+#include "filestore.h"
 #include "serial.h"
 #include "settings.h"
 #include "tick.h"
@@ -175,6 +176,8 @@ int main(int argc, char** argv) {
     const char* log = settings.all[SetLog].value;
     if (log[0] != '\0' && !OpenRunLog(log)) return ExitUsage;
     InstallSignalHandlers();
+    // Partial files of a run that was killed or lost power mid-file.
+    RemoveIncomingLeftovers();
     const LineSetup setup = LineSetupOf(settings);
     const char* device = settings.all[SetDevice].value;
     char holder[512];

@@ -2,6 +2,8 @@
 #include "serial.h"
 
 #include <cerrno>
+#include <climits>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -16,6 +18,7 @@ namespace {
 enum : int { NoPort = -1, PurgeChunk = 64, WriteGraceMs = 500 };
 
 int serialPortHandle = NoPort;
+uint32_t lineRate = 0;  // bit/s of the open line, for the time bytes take on it
 
 struct SpeedEntry {
     uint32_t rate;
@@ -89,7 +92,51 @@ int WriteAll(const uint8_t* data, int length) {
     return 1;
 }
 
+// Sleeps up to milliseconds; a signal ends the sleep early so that a stop
+// request is seen at once.
+void Nap(uint32_t milliseconds) {
+    timespec span;
+    span.tv_sec = static_cast<time_t>(milliseconds / 1000u);
+    span.tv_nsec = static_cast<long>(milliseconds % 1000u) * 1000000L;
+    nanosleep(&span, nullptr);
+}
+
+int BytesWaiting() {
+    int count = 0;
+    return ioctl(serialPortHandle, FIONREAD, &count) == 0 ? count : 0;
+}
+
+// Whole milliseconds that count bytes take on the line, 10 bits each, rounded
+// down so that the sleep ends before the last of them has come.
+uint32_t LineTimeMs(int count) {
+    if (lineRate == 0 || count <= 0) return 0;
+    return static_cast<uint32_t>(static_cast<uint64_t>(count) * 10u * 1000u / lineRate);
+}
+
 }  // namespace
+
+int SerialAwaitInput(uint32_t milliseconds, int16_t wanted) {
+    if (serialPortHandle == NoPort) {
+        Nap(milliseconds);
+        return AwaitedNothing;
+    }
+    const uint32_t start = TickCount();
+    pollfd entry = {serialPortHandle, POLLIN, 0};
+    const int timeout = milliseconds > INT32_MAX ? INT32_MAX : static_cast<int>(milliseconds);
+    if (poll(&entry, 1, timeout) <= 0) return AwaitedNothing;
+    if ((entry.revents & POLLIN) == 0) {
+        // A line whose other end has gone reports that at once, every time:
+        // sleep instead of spinning on it.
+        Nap(milliseconds);
+        return AwaitedNothing;
+    }
+    const uint32_t spent = TickCount() - start;
+    if (spent >= milliseconds) return AwaitedInput;
+    uint32_t rest = LineTimeMs(wanted - BytesWaiting());
+    if (rest > milliseconds - spent) rest = milliseconds - spent;
+    if (rest > 0) Nap(rest);
+    return AwaitedInput;
+}
 
 uint16_t SerialReadByte(uint8_t* dest) {
     if (serialPortHandle == NoPort) return 0;
@@ -128,6 +175,7 @@ int SerialOpenDevice(const char* device, uint32_t baudRate, uint8_t handShake) {
     serialPortHandle = fd;
     if (ioctl(fd, TIOCEXCL) != 0 || !ApplyLineSettings(fd, baudRate, handShake)) return 0;
     RaiseModemLines(fd);
+    lineRate = baudRate;
     return 1;
 }
 
@@ -135,4 +183,5 @@ void SerialCloseDevice() {
     if (serialPortHandle == NoPort) return;
     close(serialPortHandle);
     serialPortHandle = NoPort;
+    lineRate = 0;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "driver.h"
+#include "filestore.h"
 #include "message.h"
 #include "program.h"
 
@@ -28,6 +29,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
         return 0;
     }
     LoadSettings();
+    // Partial files of a run that was killed or lost power mid-file.
+    RemoveIncomingLeftovers();
     CreateMainWindow();
     SetProgressFunction(ReportProgress);
     OpenSerialPort();

@@ -5,12 +5,16 @@
 
 namespace {
 
-enum : DWORD { QueueSize = 1280, PurgeChunk = 64 };
+enum : DWORD { QueueSize = 1280, PurgeChunk = 64, WaitSliceMs = 10 };
 
 // The line record has one layout on every Windows the program runs on.
 static_assert(sizeof(DCB) == 28, "DCB is 28 bytes");
 
 HANDLE serialPortHandle = nullptr;
+DWORD lineRate = 0;  // bit/s of the open line, for the time bytes take on it
+// A wait ends by reading the byte that came; the next read hands it out first.
+bool lookaheadHeld = false;
+uint8_t lookahead = 0;
 
 bool ApplyLineSettings(uint32_t baudRate, uint8_t handShake) {
     // Built from zero: whatever state the port was left in is not inherited.
@@ -33,6 +37,38 @@ bool ApplyTimeouts() {
     return SetCommTimeouts(serialPortHandle, &timeouts) != 0;
 }
 
+// For a wait: a read returns at once with what is there, or with the first byte
+// that comes within the slice.
+bool ApplyWaitTimeouts(DWORD slice) {
+    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, slice, 1, 500};
+    return SetCommTimeouts(serialPortHandle, &timeouts) != 0;
+}
+
+bool MessageWaiting() {
+    MSG message;
+    return PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) != 0;
+}
+
+// Sleeps up to milliseconds, waking for a message that comes meanwhile.
+int NapServingMessages(DWORD milliseconds) {
+    if (MessageWaiting()) return AwaitedMessage;
+    if (milliseconds == 0) return AwaitedNothing;
+    DWORD woke = MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
+    return woke == WAIT_OBJECT_0 ? AwaitedMessage : AwaitedNothing;
+}
+
+DWORD BytesWaiting() {
+    DWORD errors = 0;
+    COMSTAT state = {};
+    return ClearCommError(serialPortHandle, &errors, &state) ? state.cbInQue : 0;
+}
+
+// Whole milliseconds that count bytes take on the line, 10 bits each, rounded down.
+DWORD LineTimeMs(long count) {
+    if (lineRate == 0 || count <= 0) return 0;
+    return static_cast<DWORD>(static_cast<unsigned long long>(count) * 10000u / lineRate);
+}
+
 int WriteOnce(const void* data, int16_t length) {
     if (serialPortHandle == nullptr || length < 0) return 0;
     DWORD wrote = 0;
@@ -43,6 +79,11 @@ int WriteOnce(const void* data, int16_t length) {
 
 uint16_t SerialReadByte(uint8_t* dest) {
     if (serialPortHandle == nullptr) return 0;
+    if (lookaheadHeld) {
+        *dest = lookahead;
+        lookaheadHeld = false;
+        return 1;
+    }
     DWORD got = 0;
     BOOL ok = ReadFile(serialPortHandle, dest, 1, &got, nullptr);
     return ok && got == 1 ? 1 : 0;
@@ -50,9 +91,17 @@ uint16_t SerialReadByte(uint8_t* dest) {
 
 int16_t SerialReadBlock(uint8_t* buffer, int16_t length) {
     if (serialPortHandle == nullptr || length <= 0) return 0;
+    int16_t held = 0;
+    if (lookaheadHeld) {
+        buffer[0] = lookahead;
+        lookaheadHeld = false;
+        held = 1;
+        if (length == 1) return 1;
+    }
     DWORD got = 0;
-    if (!ReadFile(serialPortHandle, buffer, static_cast<DWORD>(length), &got, nullptr)) return 0;
-    return static_cast<int16_t>(got);
+    if (!ReadFile(serialPortHandle, buffer + held, static_cast<DWORD>(length - held), &got, nullptr))
+        return held;
+    return static_cast<int16_t>(held + static_cast<int16_t>(got));
 }
 
 int SerialWriteByte(uint8_t byte) {
@@ -63,7 +112,36 @@ int SerialWriteBlock(const uint8_t* buffer, int16_t length) {
     return WriteOnce(buffer, length);
 }
 
+int SerialAwaitInput(uint32_t milliseconds, int16_t wanted) {
+    if (lookaheadHeld) return AwaitedInput;
+    if (serialPortHandle == nullptr) return NapServingMessages(milliseconds);
+    if (MessageWaiting()) return AwaitedMessage;
+    // The read below serves no messages, so it lasts one short slice at most.
+    const DWORD slice = milliseconds < DWORD(WaitSliceMs) ? milliseconds : DWORD(WaitSliceMs);
+    if (slice == 0) return AwaitedNothing;
+    const DWORD start = GetTickCount();
+    DWORD got = 0;
+    BOOL ok = FALSE;
+    if (ApplyWaitTimeouts(slice)) {
+        ok = ReadFile(serialPortHandle, &lookahead, 1, &got, nullptr);
+        ApplyTimeouts();
+    } else {
+        ApplyTimeouts();
+        return NapServingMessages(slice);
+    }
+    if (!ok || got != 1) return MessageWaiting() ? AwaitedMessage : AwaitedNothing;
+    lookaheadHeld = true;
+    // Most of a packet is still on its way: sleep for the time it takes.
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= milliseconds) return AwaitedInput;
+    DWORD rest = LineTimeMs(static_cast<long>(wanted) - 1 - static_cast<long>(BytesWaiting()));
+    if (rest > milliseconds - spent) rest = milliseconds - spent;
+    if (rest > 0) NapServingMessages(rest);
+    return AwaitedInput;
+}
+
 void PurgeSerialInput() {
+    lookaheadHeld = false;
     uint8_t scratch[PurgeChunk];
     while (SerialReadBlock(scratch, PurgeChunk) > 0) {
     }
@@ -75,6 +153,8 @@ int SerialOpenDevice(const char* device, uint32_t baudRate, uint8_t handShake) {
                               nullptr);
     if (port == INVALID_HANDLE_VALUE) return 0;
     serialPortHandle = port;
+    lineRate = baudRate;
+    lookaheadHeld = false;
     // The line state goes first, then the queue sizes, then the timeouts.
     return ApplyLineSettings(baudRate, handShake) && SetupComm(port, QueueSize, QueueSize) &&
                    ApplyTimeouts()
@@ -86,4 +166,6 @@ void SerialCloseDevice() {
     if (serialPortHandle == nullptr) return;
     CloseHandle(serialPortHandle);
     serialPortHandle = nullptr;
+    lineRate = 0;
+    lookaheadHeld = false;
 }

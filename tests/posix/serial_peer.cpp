@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -134,3 +135,13 @@ bool StartBackground(void (*job)(void*), void* arg) {
 void JoinBackground() {
     pthread_join(background, nullptr);
 }
+
+double ProcessCpuSeconds() {
+    rusage usage;
+    if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+bool PrepareMessageQueue() { return false; }
+void PostWakeMessage() {}

@@ -99,3 +99,30 @@ void JoinBackground() {
     CloseHandle(background);
     background = nullptr;
 }
+
+double ProcessCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    // Both times count 100 ns units.
+    ULARGE_INTEGER k, u;
+    k.LowPart = kernel.dwLowDateTime;
+    k.HighPart = kernel.dwHighDateTime;
+    u.LowPart = user.dwLowDateTime;
+    u.HighPart = user.dwHighDateTime;
+    return static_cast<double>(k.QuadPart + u.QuadPart) / 1e7;
+}
+
+namespace {
+DWORD queueThread = 0;
+}  // namespace
+
+bool PrepareMessageQueue() {
+    queueThread = GetCurrentThreadId();
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // a thread's first call makes its queue
+    return true;
+}
+
+void PostWakeMessage() {
+    PostThreadMessageA(queueThread, WM_USER, 0, 0);
+}

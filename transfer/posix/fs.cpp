@@ -125,9 +125,43 @@ int64_t FsSize(FsHandle file) {
 
 void FsClose(FsHandle file) { close(static_cast<int>(file)); }
 
+bool FsFlush(FsHandle file) {
+    while (fsync(static_cast<int>(file)) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
 bool FsDeleteFile(const char* path) { return unlink(path) == 0; }
 
 bool FsMoveFile(const char* from, const char* to) { return rename(from, to) == 0; }
+
+FsResult FsRenameNew(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return FsOk;
+    if (errno == EEXIST) return FsExists;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return FsFailed;
+#endif
+    // A file system without the flag: a second name, then the first goes.
+    if (link(from, to) == 0) {
+        unlink(from);
+        return FsOk;
+    }
+    if (errno == EEXIST) return FsExists;
+    if (errno != EPERM && errno != ENOTSUP) return FsFailed;
+    // No hard links either (FAT): look first, only this program writes here.
+    struct stat st;
+    if (lstat(to, &st) == 0) return FsExists;
+    return rename(from, to) == 0 ? FsOk : FsFailed;
+}
+
+bool FsFlushFolder(const char* path) {
+    int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool flushed = fsync(fd) == 0 || errno == EINVAL;  // some file systems cannot
+    close(fd);
+    return flushed;
+}
 
 bool FsRemoveFolder(const char* path) { return rmdir(path) == 0; }
 
@@ -173,3 +207,18 @@ bool FsLastWriteTime(const char* path, FsTime* time) {
 }
 
 void FsNowUtc(FsTime* time) { ToFsTime(::time(nullptr), time); }
+
+bool FsStampOf(const char* path, FsStamp* stamp) {
+    struct stat st;
+    if (lstat(path, &st) != 0) return false;
+    stamp->size = static_cast<int64_t>(st.st_size);
+    stamp->modifiedMs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    stamp->identity = (static_cast<uint64_t>(st.st_dev) << 40) ^ static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+int64_t FsNowMs() {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}

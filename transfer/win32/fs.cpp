@@ -222,12 +222,15 @@ int64_t FsSize(FsHandle file) {
 
 void FsClose(FsHandle file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
 
+bool FsFlush(FsHandle file) { return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) != 0; }
+
 bool FsDeleteFile(const char* path) {
     NativePath np;
     if (!ToNative(path, &np)) return false;
     return (np.wide ? DeleteFileW(np.widePath) : DeleteFileA(path)) != 0;
 }
 
+// MoveFile never replaces an existing file, which is what FsRenameNew needs.
 bool FsMoveFile(const char* from, const char* to) {
     NativePath a;
     NativePath b;
@@ -241,6 +244,18 @@ bool FsMoveFile(const char* from, const char* to) {
     }
     return MoveFileA(from, to) != 0;
 }
+
+FsResult FsRenameNew(const char* from, const char* to) {
+    if (FsMoveFile(from, to)) return FsOk;
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return FsExists;
+    return Attributes(to) != INVALID_FILE_ATTRIBUTES ? FsExists : FsFailed;
+}
+
+// The file system keeps its own names safe (NTFS logs them, FAT writes the
+// directory through); a folder handle for flushing needs rights Windows 95
+// does not give.
+bool FsFlushFolder(const char*) { return true; }
 
 bool FsRemoveFolder(const char* path) {
     NativePath np;
@@ -312,6 +327,47 @@ bool FsLastWriteTime(const char* path, FsTime* time) {
     if (!FileTimeToSystemTime(&written, &st)) return false;
     ToFsTime(st, time);
     return true;
+}
+
+namespace {
+int64_t FileTimeMs(const FILETIME& t) {
+    uint64_t ticks = (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10000);
+}
+}  // namespace
+
+bool FsStampOf(const char* path, FsStamp* stamp) {
+    NativePath np;
+    if (!ToNative(path, &np)) return false;
+    FILETIME written;
+    DWORD high, low;
+    if (np.wide) {
+        WIN32_FIND_DATAW found;
+        HANDLE h = FindFirstFileW(np.widePath, &found);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        FindClose(h);
+        written = found.ftLastWriteTime;
+        high = found.nFileSizeHigh;
+        low = found.nFileSizeLow;
+    } else {
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA(path, &found);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        FindClose(h);
+        written = found.ftLastWriteTime;
+        high = found.nFileSizeHigh;
+        low = found.nFileSizeLow;
+    }
+    stamp->size = (static_cast<int64_t>(high) << 32) | low;
+    stamp->modifiedMs = FileTimeMs(written);
+    stamp->identity = 0;
+    return true;
+}
+
+int64_t FsNowMs() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeMs(now);
 }
 
 void FsNowUtc(FsTime* time) {
