@@ -298,6 +298,22 @@ def classify(sent, a, b):
     return report
 
 
+def judge(result, report, sides):
+    """The row's verdict once both sides have served again: nothing lost, nothing
+    wrong under a final name, no partial file left on either side."""
+    leftovers = [p for side in sides for p in files_under(side.in_dir) if is_partial(p)]
+    result["partial"] = leftovers
+    problems = []
+    if report["lost"]:
+        problems.append(f"lost {report['lost']}")
+    if report["bad"]:
+        problems.append(f"wrong under a final name {report['bad']}")
+    if leftovers:
+        problems.append(f"partial files left {leftovers}")
+    result["verdict"] = "FAIL" if problems else "PASS"
+    result["detail"] = "; ".join(problems)
+
+
 def move(sender, receiver, files, stage, what):
     place(sender.out_dir, files, stage)
     deadline = time.monotonic() + BATCH_DEADLINE_S
@@ -402,17 +418,7 @@ def run_row(index, mosslane, keep):
              stage, "a second batch from A to B")
         move(b, a, {"back.bin": rng.randbytes(3000)}, stage, "a batch from B to A")
         result["serves"] = "yes"
-        leftovers = [p for side in (a, b) for p in files_under(side.in_dir) if is_partial(p)]
-        result["partial"] = leftovers
-        problems = []
-        if report["lost"]:
-            problems.append(f"lost {report['lost']}")
-        if report["bad"]:
-            problems.append(f"wrong under a final name {report['bad']}")
-        if leftovers:
-            problems.append(f"partial files left {leftovers}")
-        result["verdict"] = "FAIL" if problems else "PASS"
-        result["detail"] = "; ".join(problems)
+        judge(result, report, (a, b))
     except Skip as skip:
         result["verdict"] = "SKIP"
         result["detail"] = str(skip)

@@ -21,7 +21,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "gui"))
 import matrix  # noqa: E402
-from matrix import Cable, Failure, Instance, classify, files_under, is_partial, place  # noqa: E402
+from matrix import Cable, Failure, Instance, classify, files_under, place  # noqa: E402
 from mossbox import Failure as BoxFailure, MossBox, wait_until  # noqa: E402
 
 FAULT_AFTER_S = 2.0
@@ -157,17 +157,7 @@ def run_row(index, build, mosslane):
             move(linux, windows, {"second/x.bin": rng.randbytes(4000)}, stage, "a batch to MossLane.exe")
             move(windows, linux, {"back.bin": rng.randbytes(3000)}, stage, "a batch from MossLane.exe")
             result["serves"] = "yes"
-            leftovers = [p for side in (windows, linux) for p in files_under(side.in_dir) if is_partial(p)]
-            result["partial"] = leftovers
-            problems = []
-            if report["lost"]:
-                problems.append(f"lost {report['lost']}")
-            if report["bad"]:
-                problems.append(f"wrong under a final name {report['bad']}")
-            if leftovers:
-                problems.append(f"partial files left {leftovers}")
-            result["verdict"] = "FAIL" if problems else "PASS"
-            result["detail"] = "; ".join(problems)
+            matrix.judge(result, report, (windows, linux))
         except (Failure, BoxFailure) as failure:
             result["detail"] = str(failure)
         finally:
