@@ -156,8 +156,11 @@ class Instance:
         if self.user is not None:
             command = ["setpriv", f"--reuid={self.user}", f"--regid={self.user}",
                        "--clear-groups"] + command
+        # A settings file of the user running the test must not fill in a row; nor may
+        # an unreadable home stop the unprivileged instance from starting.
+        env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.root, f"{self.name}-config"))
         with open(self.log_path, "wb") as log:
-            self.process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT)
+            self.process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=env)
         deadline = time.monotonic() + 10
         while "ready" not in self.lines():
             if self.process.poll() is not None or time.monotonic() > deadline:
