@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "driver.h"
+#include "extensions.h"
 #include "filestore.h"
 #include "frontend.h"
 #include "message.h"
@@ -103,26 +104,6 @@ uint16_t ReportProgress(TransferStatus* status, int16_t event) {
     return CancelRequested() ? 1 : 0;
 }
 
-// Separator runs become one space and letters lower case, the form in which
-// the file store reads the list.
-void NormalizeExtensions(char* list) {
-    size_t i = 0;
-    while (list[i] != '\0') {
-        char c = list[i];
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == ',' ||
-            c == '*') {
-            if (i > 0 && list[i - 1] == ' ') {
-                memmove(list + i, list + i + 1, strlen(list + i + 1) + 1);
-                continue;
-            }
-            list[i] = ' ';
-        } else if (c >= 'A' && c <= 'Z') {
-            list[i] = static_cast<char>(c - 'A' + 'a');
-        }
-        ++i;
-    }
-}
-
 bool ParseBaud(const char* text, uint32_t* baud) {
     char* end = nullptr;
     unsigned long rate = strtoul(text, &end, 10);
@@ -197,7 +178,7 @@ bool ApplySettings(const Options& options) {
         return false;
     }
     strcpy(extensions, options.extensions);
-    NormalizeExtensions(extensions);
+    NormalizeExtensionList(extensions);
     SetInDirectory(in);
     SetOutDirectory(out);
     SetTranslateText(options.translate);
