@@ -48,10 +48,14 @@ class Failure(Exception):
 
 
 def cpu_seconds(pid):
-    """Processor time of a live process, to the nanosecond where the kernel keeps it."""
+    """Processor time of a live process, all its threads, to the nanosecond
+    where the kernel keeps it."""
     try:
-        with open(f"/proc/{pid}/schedstat") as f:
-            return int(f.read().split()[0]) / 1e9
+        total = 0
+        for task in os.listdir(f"/proc/{pid}/task"):
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                total += int(f.read().split()[0])
+        return total / 1e9
     except OSError:
         with open(f"/proc/{pid}/stat") as f:
             fields = f.read().rsplit(")", 1)[1].split()
@@ -207,6 +211,154 @@ def run_mosslane(work, baud, files, args):
             print("   line:", stats, file=sys.stderr)
 
 
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+SETTINGS_KEY = r"HKCU\Software\Vantree\MossLane"
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def padded_hex(text, size):
+    data = text.encode("latin-1")
+    return (data + bytes(size - len(data))).hex()
+
+
+class Display:
+    """An X server of its own for the Windows programs' windows."""
+
+    def __init__(self):
+        number = next(n for n in range(150, 250) if not os.path.exists(f"/tmp/.X{n}-lock"))
+        self.name = f":{number}"
+        self.process = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x768x16",
+                                         "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not os.path.exists(f"/tmp/.X11-unix/X{number}") and time.monotonic() < deadline:
+            time.sleep(0.05)
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+
+class WineSide:
+    """MossLane.exe in a Wine prefix of its own, COM1 mapped to one end of the line."""
+
+    def __init__(self, name, work, device, exe, baud, template, display):
+        self.prefix = os.path.join(work, name + "-prefix")
+        self.in_dir = os.path.join(work, name, "in")
+        self.out_dir = os.path.join(work, name, "out")
+        os.makedirs(self.in_dir)
+        os.makedirs(self.out_dir)
+        subprocess.run(["cp", "-a", template, self.prefix], check=True)
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=display)
+        self.log = open(os.path.join(work, name + ".log"), "wb")
+        self.server = None
+        self.start_server()
+        self.reg("HKLM\\Software\\Wine\\Ports", "COM1", "REG_SZ", os.path.realpath(device))
+        for value, data in (("InDirectory", padded_hex(windows_path(self.in_dir), 260)),
+                            ("OutDirectory", padded_hex(windows_path(self.out_dir), 260)),
+                            ("SerialPort", "01"), ("HandShake", "02"),
+                            ("BaudRate", baud.to_bytes(4, "little").hex())):
+            self.reg(SETTINGS_KEY, value, "REG_BINARY", data)
+        # The port mapping is read when the server starts.
+        self.stop_server()
+        self.start_server()
+        self.process = subprocess.Popen([WINE, exe], env=self.env, stdout=self.log,
+                                        stderr=self.log)
+
+    def reg(self, key, value, kind, data):
+        subprocess.run([WINE, "reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f"],
+                       env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       check=True)
+
+    def start_server(self):
+        self.server = subprocess.Popen([WINESERVER, "-f", "-p"], env=self.env)
+        time.sleep(0.3)
+
+    def stop_server(self):
+        subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        if self.server:
+            self.server.wait(timeout=20)
+
+    def cpu(self):
+        """The program's processor time, and its Wine server's."""
+        return cpu_seconds(self.process.pid), cpu_seconds(self.server.pid)
+
+    def stop(self):
+        self.stop_server()
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+        self.log.close()
+
+
+def arrived_whole(folder, files):
+    for rel, size in files:
+        path = os.path.join(folder, rel)
+        if not os.path.isfile(path) or os.path.getsize(path) != size:
+            return False
+    return True
+
+
+def any_file_under(folder):
+    return any(names for _, _, names in os.walk(folder))
+
+
+def run_wine(work, baud, files, args):
+    template = subprocess.run([os.path.join(HERE, "..", "cmake", "wine-template")],
+                              capture_output=True, text=True, check=True).stdout.strip()
+    display = Display()
+    line = Emulator(work, baud, args)
+    sides = []
+    try:
+        b = WineSide("B", work, line.link_b, args.exe, baud, template, display.name)
+        sides.append(b)
+        a = WineSide("A", work, line.link_a, args.exe, baud, template, display.name)
+        sides.append(a)
+        time.sleep(5)  # both started and polling
+        idle_before = [sum(s.cpu()) for s in sides]
+        time.sleep(args.idle)
+        idle = [(sum(s.cpu()) - c) / args.idle for s, c in zip(sides, idle_before)]
+
+        stage = os.path.join(work, "stage")
+        digests = make_files(stage, files, args.seed)
+        cpu_before = [s.cpu() for s in (a, b)]
+        landed = time.monotonic()
+        for entry in os.listdir(stage):
+            os.rename(os.path.join(stage, entry), os.path.join(a.out_dir, entry))
+        deadline = landed + 3 * line_seconds(files, baud) + 60
+        while not (arrived_whole(b.in_dir, files) and not any_file_under(a.out_dir)):
+            if time.monotonic() > deadline:
+                raise Failure("the batch did not complete")
+            time.sleep(0.1)
+        time.sleep(2)  # the last acknowledgements
+        cpu_after = [s.cpu() for s in (a, b)]
+        intact = check_files(b.in_dir, digests)
+    finally:
+        for side in sides:
+            side.stop()
+        stats = line.stop()
+        display.stop()
+    there, back = stats["a_to_b"], stats["b_to_a"]
+    opened = there["first_at"]
+    ended = max(t for t in (there["last_at"], back["last_at"]) if t is not None)
+    seconds = ended - opened
+    # The programs' time before the link opened is idle time: take it off.
+    waited = opened - landed
+    cpu = []
+    for (program0, server0), (program1, server1), idle_rate in zip(cpu_before, cpu_after, idle):
+        cpu.append(max(0.0, program1 - program0 + server1 - server0 - idle_rate * waited))
+    if args.verbose:
+        print("   line:", stats, file=sys.stderr)
+        print("   wine servers:", [round(a1[1] - a0[1], 3) for a0, a1 in zip(cpu_before, cpu_after)],
+              file=sys.stderr)
+    return {"seconds": seconds, "cpu": cpu, "idle": idle, "start": waited, "intact": intact,
+            "rss": [0, 0]}
+
+
 PEERS = {
     # name: (sender, receiver)
     "ymodem-1k": (["sb", "-k", "-f", "-q"], ["rb", "-q", "-y"]),
@@ -301,9 +453,15 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--idle", type=float, default=5.0, help="seconds of idle measured")
     parser.add_argument("--verbose", action="store_true")
+    parser.add_argument("--exe", help="MossLane.exe for --impls wine (two copies under wine64)")
     args = parser.parse_args()
     args.mosslane = os.path.abspath(args.mosslane)
     impls = args.impls.split(",")
+    if "wine" in impls and not (args.exe and os.path.isfile(args.exe)):
+        print("(wine: no MossLane.exe given with --exe, skipped)")
+        impls.remove("wine")
+    elif "wine" in impls:
+        args.exe = os.path.abspath(args.exe)
     for peer in [i for i in impls if i in PEERS]:
         if shutil.which(PEERS[peer][0][0]) is None or shutil.which(PEERS[peer][1][0]) is None:
             print(f"({peer}: lrzsz is not installed, skipped)")
@@ -323,6 +481,8 @@ def main():
                 try:
                     if impl == "mosslane":
                         result = run_mosslane(work, speed, files, args)
+                    elif impl == "wine":
+                        result = run_wine(work, speed, files, args)
                     else:
                         result = run_peer(work, speed, files, args, impl)
                     report(speed, label, impl, files, result)
