@@ -13,6 +13,7 @@
 #include "filestore.h"
 #include "frontend.h"
 #include "message.h"
+#include "pump.h"
 #include "serial.h"
 #include "settings.h"
 #include "status.h"
@@ -20,7 +21,7 @@
 
 namespace {
 
-enum : uint32_t { TickPeriodMs = 500, StopCheckMs = 50, CountersGapMs = 250 };
+enum : uint32_t { TickPeriodMs = 500, CountersGapMs = 250 };
 enum : int { ExitOk = 0, ExitNoPort = 1, ExitUsage = 2 };
 
 volatile sig_atomic_t stopRequested = 0;
@@ -197,12 +198,13 @@ void InstallStopHandlers() {
     signal(SIGPIPE, SIG_IGN);
 }
 
-// Sleeps until the next tick is due, waking early for a stop request.
+// Sleeps until the next tick is due; a stop signal ends the sleep at once.
 void AwaitTick(uint32_t due) {
     while (!stopRequested) {
         int32_t left = static_cast<int32_t>(due - TickCount());
         if (left <= 0) return;
-        SleepMs(static_cast<uint32_t>(left) < StopCheckMs ? static_cast<uint32_t>(left) : StopCheckMs);
+        // A signal that lands just before the sleep is seen at the tick.
+        AwaitMessage(static_cast<uint32_t>(left));
     }
 }
 
