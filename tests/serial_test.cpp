@@ -406,8 +406,8 @@ TEST_F(SerialLine, WindowMessageEndsTheWaitAtOnce) {
     JoinBackground();
     EXPECT_EQ(result, AwaitedMessage);
     EXPECT_GE(elapsed, 300u);
-    // The window is served at least every 20 ms.
-    EXPECT_LE(elapsed, 320u);
+    // Within one slice of the wait, with room for a busy machine.
+    EXPECT_LE(elapsed, 360u);
     // Once served, the message no longer cuts waits short.
     DispatchAllMessages();
     EXPECT_EQ(WaitLikeTheEngine(100, 1), AwaitedNothing);

@@ -13,6 +13,7 @@
 
 #include "cli.h"
 #include "driver.h"
+#include "pump.h"
 #include "serial.h"
 #include "settings.h"
 #include "tick.h"
@@ -188,12 +189,11 @@ bool DeadlinePassed(uint32_t start, long seconds) {
 
 }  // namespace
 
+// A stop signal ends the sleep at once; one that lands just before it is seen
+// when the sleep ends.
 void SleepUnlessStopped(uint32_t ms) {
     const uint32_t start = TickCount();
-    while (!stopRequested && TickCount() - start < ms) {
-        uint32_t left = ms - (TickCount() - start);
-        SleepMs(left < 50 ? left : 50);
-    }
+    while (!stopRequested && TickCount() - start < ms) AwaitMessage(ms - (TickCount() - start));
 }
 
 int RunSend(const Invocation& invocation) {

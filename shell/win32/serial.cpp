@@ -5,7 +5,8 @@
 
 namespace {
 
-enum : DWORD { QueueSize = 1280, PurgeChunk = 64, WaitSliceMs = 10 };
+// A wait looks at the message queue at least this often.
+enum : DWORD { QueueSize = 1280, PurgeChunk = 64, WaitSliceMs = 15 };
 
 // The line record has one layout on every Windows the program runs on.
 static_assert(sizeof(DCB) == 28, "DCB is 28 bytes");
@@ -69,6 +70,44 @@ DWORD LineTimeMs(long count) {
     return static_cast<DWORD>(static_cast<unsigned long long>(count) * 10000u / lineRate);
 }
 
+// Reads the first byte that comes into the look-ahead. The read serves no
+// messages, so it runs in short slices with a look at the queue between them;
+// the wait's read time-outs are set once for all of its slices.
+int AwaitFirstByte(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    DWORD applied = 0;
+    int result = AwaitedNothing;
+    for (;;) {
+        if (MessageWaiting()) {
+            result = AwaitedMessage;
+            break;
+        }
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds) break;
+        const DWORD left = milliseconds - spent;
+        const DWORD slice = left < DWORD(WaitSliceMs) ? left : DWORD(WaitSliceMs);
+        DWORD got = 0;
+        if (slice != applied) {
+            if (!ApplyWaitTimeouts(slice)) {
+                result = NapServingMessages(left);
+                break;
+            }
+            applied = slice;
+        }
+        if (!ReadFile(serialPortHandle, &lookahead, 1, &got, nullptr)) {
+            result = NapServingMessages(left);  // a failing port must not make the caller spin
+            break;
+        }
+        if (got == 1) {
+            lookaheadHeld = true;
+            result = AwaitedInput;
+            break;
+        }
+    }
+    if (applied != 0) ApplyTimeouts();
+    return result;
+}
+
 int WriteOnce(const void* data, int16_t length) {
     if (serialPortHandle == nullptr || length < 0) return 0;
     DWORD wrote = 0;
@@ -115,22 +154,9 @@ int SerialWriteBlock(const uint8_t* buffer, int16_t length) {
 int SerialAwaitInput(uint32_t milliseconds, int16_t wanted) {
     if (lookaheadHeld) return AwaitedInput;
     if (serialPortHandle == nullptr) return NapServingMessages(milliseconds);
-    if (MessageWaiting()) return AwaitedMessage;
-    // The read below serves no messages, so it lasts one short slice at most.
-    const DWORD slice = milliseconds < DWORD(WaitSliceMs) ? milliseconds : DWORD(WaitSliceMs);
-    if (slice == 0) return AwaitedNothing;
     const DWORD start = GetTickCount();
-    DWORD got = 0;
-    BOOL ok = FALSE;
-    if (ApplyWaitTimeouts(slice)) {
-        ok = ReadFile(serialPortHandle, &lookahead, 1, &got, nullptr);
-        ApplyTimeouts();
-    } else {
-        ApplyTimeouts();
-        return NapServingMessages(slice);
-    }
-    if (!ok || got != 1) return MessageWaiting() ? AwaitedMessage : AwaitedNothing;
-    lookaheadHeld = true;
+    const int result = AwaitFirstByte(milliseconds);
+    if (result != AwaitedInput) return result;
     // Most of a packet is still on its way: sleep for the time it takes.
     const DWORD spent = GetTickCount() - start;
     if (spent >= milliseconds) return AwaitedInput;
