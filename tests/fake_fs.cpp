@@ -35,6 +35,7 @@ int64_t clockMs = 1700000000000;
 size_t fileLimit = SIZE_MAX;
 bool flushFails = false;
 bool renameFails = false;
+fakefs::DeleteFault deleteFault = fakefs::DeleteFault::None;
 std::string confinedTo;
 
 void Note(const std::string& op) {
@@ -86,6 +87,7 @@ void Reset() {
     momentSource = nullptr;
     fileLimit = SIZE_MAX;
     flushFails = renameFails = false;
+    deleteFault = DeleteFault::None;
     confinedTo.clear();
 }
 void MakeFolder(const std::string& path) {
@@ -114,6 +116,7 @@ void SetMomentSource(std::function<size_t()> source) { momentSource = std::move(
 void SetFileLimit(size_t limit) { fileLimit = limit; }
 void SetFlushFails(bool fail) { flushFails = fail; }
 void SetRenameFails(bool fail) { renameFails = fail; }
+void SetDeleteFault(DeleteFault fault) { deleteFault = fault; }
 void SetConfinedTo(const std::string& folder) { confinedTo = folder; }
 }  // namespace fakefs
 
@@ -191,6 +194,8 @@ void FsClose(FsHandle file) { open.erase(file); }
 bool FsDeleteFile(const char* path) {
     auto it = nodes.find(path);
     if (it == nodes.end() || it->second.folder) return false;
+    if (deleteFault == fakefs::DeleteFault::Refused) return false;
+    if (deleteFault == fakefs::DeleteFault::Ignored) return true;
     CheckConfined("delete", path);
     nodes.erase(it);
     Note(std::string("delete ") + path);

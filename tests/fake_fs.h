@@ -35,6 +35,11 @@ void SetMomentSource(std::function<size_t()> source);
 void SetFileLimit(size_t limit);
 void SetFlushFails(bool fail);
 void SetRenameFails(bool fail);
+// Deletes that fail, or that report success and keep the file (Wine's delete
+// in a folder the user may not write to: the removal happens at close, and its
+// failure goes unreported).
+enum class DeleteFault { None, Refused, Ignored };
+void SetDeleteFault(DeleteFault fault);
 
 // Every operation that changes the disk must act strictly below this folder,
 // through plain components (no ".", ".." or empty ones); anything else ends

@@ -104,4 +104,29 @@ TEST_F(ReceiverDiskTest, FileThatCannotBeSecuredIsNotAcknowledgedAndLeavesNothin
     }
 }
 
+// A partial file that cannot be removed when its file fails (the folder turned
+// read-only) goes at the next file, once the folder lets it, whether the delete
+// said it failed or, as under Wine, claimed success and kept the file.
+TEST_F(ReceiverDiskTest, PartialFileThatOutlivesItsFailureGoesBeforeTheNextFile) {
+    const fakefs::DeleteFault faults[] = {fakefs::DeleteFault::Refused, fakefs::DeleteFault::Ignored};
+    for (fakefs::DeleteFault fault : faults) {
+        SCOPED_TRACE(fault == fakefs::DeleteFault::Refused ? "delete refused" : "delete ignored");
+        SetUp();
+        fakefs::SetRenameFails(true);
+        fakefs::SetDeleteFault(fault);
+        std::vector<Step> steps = OneFile();
+        steps.resize(4);
+        steps.push_back({kCancel, {}});
+        Run(steps);
+        ASSERT_TRUE(script_->Finished()) << script_->StepsDone();
+        ASSERT_TRUE(fakefs::Exists("/in/!partial.0"));
+
+        fakefs::SetRenameFails(false);
+        fakefs::SetDeleteFault(fakefs::DeleteFault::None);
+        Run(OneFile());
+        ASSERT_TRUE(script_->Finished()) << script_->StepsDone();
+        EXPECT_EQ((std::vector<std::string>{"/in/", "/in/a.bin", "/out/"}), fakefs::Tree());
+    }
+}
+
 }  // namespace

@@ -69,6 +69,15 @@ void SetLastComponent(char* receivePath, const char* name) {
     memcpy(receivePath + keep, name, n + 1);
 }
 
+// Whether the file is gone once deleted. Its absence decides, not the delete's
+// own result: Wine removes a file when its handle closes and reports success
+// even when the folder forbids it.
+bool RemovedForGood(const char* path) {
+    FsDeleteFile(path);
+    FsStamp there;
+    return !FsStampOf(path, &there);
+}
+
 void RemoveLeftoversIn(char* full, int depth) {
     FsDir dir = FsOpenDir(full);
     if (dir == nullptr) return;
@@ -99,8 +108,7 @@ bool IsPartialName(const char* name) {
 
 bool BeginPartialFile(const char* folder, const char* safeName, unsigned counter, size_t room) {
     DiscardIncomingFile();
-    FsStamp there;
-    if (stale[0] != '\0' && (FsDeleteFile(stale) || !FsStampOf(stale, &there))) stale[0] = '\0';
+    if (stale[0] != '\0' && RemovedForGood(stale)) stale[0] = '\0';
     if (strlen(folder) >= FullPathSize || strlen(safeName) > ComponentBufferSize) return false;
     memcpy(pending.folder, folder, strlen(folder) + 1);
     memcpy(pending.safeName, safeName, strlen(safeName) + 1);
@@ -143,9 +151,7 @@ bool FinishIncomingFile(FsHandle file, char* receivePath) {
 void DiscardIncomingFile() {
     if (!pending.active) return;
     pending.active = false;
-    FsStamp there;
-    if (!FsDeleteFile(pending.partial) && FsStampOf(pending.partial, &there))
-        memcpy(stale, pending.partial, sizeof stale);
+    if (!RemovedForGood(pending.partial)) memcpy(stale, pending.partial, sizeof stale);
 }
 
 void RemoveIncomingLeftovers() {
