@@ -13,8 +13,12 @@ WINESERVER = "/usr/lib/wine/wineserver"
 
 
 class WineBox:
-    def __init__(self, source_dir):
+    """user: a uid to run Wine as instead of the caller (who is then root), for tests
+    where folder permissions must count."""
+
+    def __init__(self, source_dir, user=None):
         self.source_dir = source_dir
+        self.user = user
         self.tmp = None
         self.xvfb = None
         self.env = None
@@ -27,18 +31,45 @@ class WineBox:
             subprocess.run(["cp", "-a", template, self.prefix], check=True)
             display = self._start_display()
             self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=display)
+            if self.user is not None:
+                self._hand_over()
             # Keep the server up between the many short runs of a test.
-            subprocess.run([WINESERVER, "-p"], env=self.env, check=True)
+            self.start_server()
         except BaseException:
             self.__exit__(None, None, None)
             raise
         return self
 
+    def start_server(self):
+        """A persistent server; what it prints (an object dump when a tty it
+        holds hangs up) goes to a log in the box."""
+        with open(os.path.join(self.tmp, "wineserver.log"), "ab") as log:
+            subprocess.run(self.command(WINESERVER, "-p"), env=self.env, check=True,
+                           stdout=log, stderr=subprocess.STDOUT)
+
+    def _hand_over(self):
+        # The template's record of its server points into the caller's server folder.
+        os.remove(os.path.join(self.prefix, "wineserver"))
+        os.chmod(self.tmp, 0o755)
+        self.give(self.tmp)
+        self.env["HOME"] = self.tmp
+
+    def give(self, path):
+        """Makes path (a tree) the Wine user's, so that its permissions are the ones a user has."""
+        if self.user is not None:
+            subprocess.run(["chown", "-R", f"{self.user}:{self.user}", path], check=True)
+
+    def command(self, *args):
+        """A command line that runs as the box's user."""
+        if self.user is None:
+            return list(args)
+        return ["setpriv", f"--reuid={self.user}", f"--regid={self.user}", "--clear-groups", *args]
+
     def __exit__(self, *exc):
         if self.env:
-            subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True)
+            subprocess.run(self.command(WINESERVER, "-k"), env=self.env, capture_output=True)
             try:
-                subprocess.run([WINESERVER, "-w"], env=self.env, capture_output=True, timeout=30)
+                subprocess.run(self.command(WINESERVER, "-w"), env=self.env, capture_output=True, timeout=30)
             except subprocess.TimeoutExpired:
                 pass
         if self.xvfb:
@@ -80,7 +111,7 @@ class WineBox:
         """Runs a Windows program; returns (exit code, output)."""
         # A file, not a pipe: Wine's helper processes would hold a pipe open.
         with tempfile.TemporaryFile(dir=self.tmp) as out:
-            code = subprocess.run([WINE, *args], env=self.env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
+            code = subprocess.run(self.command(WINE, *args), env=self.env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
                                   stderr=subprocess.STDOUT, timeout=timeout).returncode
             out.seek(0)
             return code, out.read().decode("utf-8", "replace")

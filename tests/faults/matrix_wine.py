@@ -7,9 +7,9 @@ ends still serving (a batch each way).
 
     tests/faults/matrix_wine.py WIN64_BUILD_DIR LINUX_MOSSLANE [--rows NAME,...]
 
-A read-only incoming folder has no row here: Wine runs as root on these
-machines, for whom folder permissions do not count, and a read-only remount is
-refused while the partial file is open.
+Folder permissions do not bind root, so when the matrix runs as root the row
+with a read-only incoming folder runs Wine as an unprivileged user, in a prefix
+of its own that belongs to that user.
 """
 import argparse
 import os
@@ -21,7 +21,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "gui"))
 import matrix  # noqa: E402
-from matrix import Cable, Failure, Instance, classify, files_under, place  # noqa: E402
+from matrix import Cable, Failure, Instance, classify, files_under, place, set_writable  # noqa: E402
 from mossbox import Failure as BoxFailure, MossBox, wait_until  # noqa: E402
 
 FAULT_AFTER_S = 2.0
@@ -33,6 +33,7 @@ ROWS = [
     ("MossLane.exe receiving across a 3 s cable cut", False, {}, "cut"),
     ("MossLane.exe killed while receiving", False, {}, "kill"),
     ("MossLane.exe killed while sending", True, {}, "kill"),
+    ("MossLane.exe incoming read-only mid-batch", False, {}, "readonly"),
 ]
 
 
@@ -45,6 +46,8 @@ class WindowsEnd:
         self.in_dir, self.out_dir = box.path("in"), box.path("out")
         os.makedirs(self.in_dir, exist_ok=True)
         os.makedirs(self.out_dir, exist_ok=True)
+        box.give(self.in_dir)
+        box.give(self.out_dir)
         box.seed_folders(self.in_dir, self.out_dir)
         self.program = None
 
@@ -123,11 +126,14 @@ def run_row(index, build, mosslane):
     started = time.monotonic()
     result = {"row": name, "verdict": "FAIL", "detail": "", "serves": "no"}
     cable = linux = windows = None
-    with MossBox(build) as box:
+    user = matrix.UNPRIVILEGED if fault == "readonly" and os.geteuid() == 0 else None
+    with MossBox(build, user=user) as box:
         try:
             cable = Cable(box.path("ttyW"), box.path("ttyL"), faults.get("bit_errors", 0.0),
                           faults.get("drops", 0.0), seed=index + 11)
             cable.start()
+            if user is not None:
+                os.chmod(cable.device(0), 0o666)
             box.reg_add(r"HKLM\Software\Wine\Ports", "COM2", cable.device(0))
             box.restart_server()
             windows = WindowsEnd(box)
@@ -144,6 +150,8 @@ def run_row(index, build, mosslane):
                 time.sleep(FAULT_AFTER_S)
                 if fault == "cut":
                     cable.cut(3.0)
+                elif fault == "readonly":
+                    set_writable(windows.in_dir, False)
                 else:
                     windows.kill()
                     if not windows_sends and "big.bin" in files_under(windows.in_dir):
@@ -151,6 +159,8 @@ def run_row(index, build, mosslane):
                     result["after kill"] = sorted(files_under(windows.in_dir))
                     windows.start()
             await_quiet(sender, receiver, time.monotonic() + SETTLE_DEADLINE_S)
+            if fault == "readonly":
+                set_writable(windows.in_dir, True)
             report = classify(sent, sender, receiver)
             result.update(report)
             stage = box.path("stage")
@@ -161,6 +171,8 @@ def run_row(index, build, mosslane):
         except (Failure, BoxFailure) as failure:
             result["detail"] = str(failure)
         finally:
+            if windows is not None:
+                set_writable(windows.in_dir, True)
             if linux is not None:
                 linux.stop()
             if windows is not None:
@@ -195,7 +207,6 @@ def main():
             notes.append(f"in two places: {r['duplicates']}")
         if notes:
             print(f"{r['row']}: " + "; ".join(notes))
-    print("read-only incoming folder: no row under Wine (root ignores folder permissions)")
     return 0 if all(r["verdict"] == "PASS" for r in results) else 1
 
 

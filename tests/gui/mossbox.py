@@ -107,8 +107,8 @@ class Program:
 class MossBox(WineBox):
     """A prefix for MossLane.exe. ports maps COM names to Linux devices."""
 
-    def __init__(self, build_dir, ports=None, display=None):
-        super().__init__(SOURCE)
+    def __init__(self, build_dir, ports=None, display=None, user=None):
+        super().__init__(SOURCE, user)
         self.build_dir = os.path.abspath(build_dir)
         self.ports = ports or {}
         self.user_display = display
@@ -148,9 +148,9 @@ class MossBox(WineBox):
         return self.env["DISPLAY"]
 
     def restart_server(self):
-        subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True)
-        subprocess.run([WINESERVER, "-w"], env=self.env, capture_output=True, timeout=30)
-        subprocess.run([WINESERVER, "-p"], env=self.env, check=True)
+        subprocess.run(self.command(WINESERVER, "-k"), env=self.env, capture_output=True)
+        subprocess.run(self.command(WINESERVER, "-w"), env=self.env, capture_output=True, timeout=30)
+        self.start_server()
 
     def path(self, name):
         """A folder of the test's own inside the box's temporary folder."""
@@ -185,7 +185,7 @@ class MossBox(WineBox):
 
     def start(self, *args, exe=None):
         log = open(os.path.join(self.tmp, f"mosslane-{len(self.programs)}.log"), "wb")
-        process = subprocess.Popen([WINE, exe or self.exe, *args], env=self.env, stdin=subprocess.DEVNULL,
+        process = subprocess.Popen(self.command(WINE, exe or self.exe, *args), env=self.env, stdin=subprocess.DEVNULL,
                                    stdout=log, stderr=subprocess.STDOUT)
         log.close()
         program = Program(self, process, log.name)
