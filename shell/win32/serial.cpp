@@ -3,19 +3,48 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace {
 
-// A wait looks at the message queue at least this often.
-enum : DWORD { QueueSize = 1280, PurgeChunk = 64, WaitSliceMs = 15 };
+// A wait looks at the message queue at least this often. Once a packet has
+// begun, the wait sleeps through its line time but for the last NapMarginMs
+// (a timed sleep may overshoot by a millisecond), and reads the rest as it
+// lands for up to RestMarginMs longer than its line time.
+enum : DWORD {
+    QueueSize = 1280,
+    PurgeChunk = 64,
+    WaitSliceMs = 15,
+    NapMarginMs = 2,
+    RestMarginMs = 5
+};
 
 // The line record has one layout on every Windows the program runs on.
 static_assert(sizeof(DCB) == 28, "DCB is 28 bytes");
 
 HANDLE serialPortHandle = nullptr;
 DWORD lineRate = 0;  // bit/s of the open line, for the time bytes take on it
-// A wait ends by reading the byte that came; the next read hands it out first.
-bool lookaheadHeld = false;
-uint8_t lookahead = 0;
+// A wait ends by reading what came; the next reads hand it out first.
+uint8_t held[QueueSize];
+DWORD heldStart = 0;
+DWORD heldCount = 0;
+
+void DropHeld() { heldStart = heldCount = 0; }
+
+DWORD BytesWaiting() {
+    DWORD errors = 0;
+    COMSTAT state = {};
+    return ClearCommError(serialPortHandle, &errors, &state) ? state.cbInQue : 0;
+}
+
+DWORD TakeHeld(uint8_t* dest, DWORD length) {
+    const DWORD n = heldCount < length ? heldCount : length;
+    memcpy(dest, held + heldStart, n);
+    heldStart += n;
+    heldCount -= n;
+    if (heldCount == 0) heldStart = 0;
+    return n;
+}
 
 bool ApplyLineSettings(uint32_t baudRate, uint8_t handShake) {
     // Built from zero: whatever state the port was left in is not inherited.
@@ -45,6 +74,13 @@ bool ApplyWaitTimeouts(DWORD slice) {
     return SetCommTimeouts(serialPortHandle, &timeouts) != 0;
 }
 
+// For the rest of a packet: a read returns once it has all it asked for, or
+// when the slice is over.
+bool ApplyRestTimeouts(DWORD slice) {
+    COMMTIMEOUTS timeouts = {0, 0, slice, 1, 500};
+    return SetCommTimeouts(serialPortHandle, &timeouts) != 0;
+}
+
 bool MessageWaiting() {
     MSG message;
     return PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE) != 0;
@@ -56,12 +92,6 @@ int NapServingMessages(DWORD milliseconds) {
     if (milliseconds == 0) return AwaitedNothing;
     DWORD woke = MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
     return woke == WAIT_OBJECT_0 ? AwaitedMessage : AwaitedNothing;
-}
-
-DWORD BytesWaiting() {
-    DWORD errors = 0;
-    COMSTAT state = {};
-    return ClearCommError(serialPortHandle, &errors, &state) ? state.cbInQue : 0;
 }
 
 // Whole milliseconds that count bytes take on the line, 10 bits each, rounded down.
@@ -94,18 +124,45 @@ int AwaitFirstByte(DWORD milliseconds) {
             }
             applied = slice;
         }
-        if (!ReadFile(serialPortHandle, &lookahead, 1, &got, nullptr)) {
+        if (!ReadFile(serialPortHandle, held, 1, &got, nullptr)) {
             result = NapServingMessages(left);  // a failing port must not make the caller spin
             break;
         }
         if (got == 1) {
-            lookaheadHeld = true;
+            heldCount = 1;
             result = AwaitedInput;
             break;
         }
     }
     if (applied != 0) ApplyTimeouts();
     return result;
+}
+
+// Reads on until wanted bytes are held, for at most about the time the rest
+// take on the line, in slices with a look at the queue between them. The read
+// ends as the last byte lands; it wakes for each few bytes that come, so it is
+// kept for the end of a packet.
+void AwaitRest(DWORD wanted, DWORD budget) {
+    if (wanted > QueueSize) wanted = QueueSize;
+    if (heldCount >= wanted) return;
+    const DWORD start = GetTickCount();
+    DWORD limit = LineTimeMs(static_cast<long>(wanted - heldCount)) + RestMarginMs;
+    if (limit > budget) limit = budget;
+    DWORD applied = 0;
+    while (heldCount < wanted && !MessageWaiting()) {
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= limit) break;
+        const DWORD left = limit - spent;
+        const DWORD slice = left < DWORD(WaitSliceMs) ? left : DWORD(WaitSliceMs);
+        if (slice != applied) {
+            if (!ApplyRestTimeouts(slice)) break;
+            applied = slice;
+        }
+        DWORD got = 0;
+        if (!ReadFile(serialPortHandle, held + heldCount, wanted - heldCount, &got, nullptr)) break;
+        heldCount += got;
+    }
+    if (applied != 0) ApplyTimeouts();
 }
 
 int WriteOnce(const void* data, int16_t length) {
@@ -118,11 +175,7 @@ int WriteOnce(const void* data, int16_t length) {
 
 uint16_t SerialReadByte(uint8_t* dest) {
     if (serialPortHandle == nullptr) return 0;
-    if (lookaheadHeld) {
-        *dest = lookahead;
-        lookaheadHeld = false;
-        return 1;
-    }
+    if (TakeHeld(dest, 1) == 1) return 1;
     DWORD got = 0;
     BOOL ok = ReadFile(serialPortHandle, dest, 1, &got, nullptr);
     return ok && got == 1 ? 1 : 0;
@@ -130,17 +183,12 @@ uint16_t SerialReadByte(uint8_t* dest) {
 
 int16_t SerialReadBlock(uint8_t* buffer, int16_t length) {
     if (serialPortHandle == nullptr || length <= 0) return 0;
-    int16_t held = 0;
-    if (lookaheadHeld) {
-        buffer[0] = lookahead;
-        lookaheadHeld = false;
-        held = 1;
-        if (length == 1) return 1;
-    }
+    const DWORD taken = TakeHeld(buffer, static_cast<DWORD>(length));
+    if (taken == static_cast<DWORD>(length)) return length;
     DWORD got = 0;
-    if (!ReadFile(serialPortHandle, buffer + held, static_cast<DWORD>(length - held), &got, nullptr))
-        return held;
-    return static_cast<int16_t>(held + static_cast<int16_t>(got));
+    if (!ReadFile(serialPortHandle, buffer + taken, static_cast<DWORD>(length) - taken, &got, nullptr))
+        return static_cast<int16_t>(taken);
+    return static_cast<int16_t>(taken + got);
 }
 
 int SerialWriteByte(uint8_t byte) {
@@ -152,22 +200,26 @@ int SerialWriteBlock(const uint8_t* buffer, int16_t length) {
 }
 
 int SerialAwaitInput(uint32_t milliseconds, int16_t wanted) {
-    if (lookaheadHeld) return AwaitedInput;
+    if (heldCount > 0) return AwaitedInput;
     if (serialPortHandle == nullptr) return NapServingMessages(milliseconds);
     const DWORD start = GetTickCount();
     const int result = AwaitFirstByte(milliseconds);
     if (result != AwaitedInput) return result;
-    // Most of a packet is still on its way: sleep for the time it takes.
-    const DWORD spent = GetTickCount() - start;
+    if (wanted <= 1) return AwaitedInput;
+    // Most of a packet may still be on its way: sleep through nearly all of it.
+    DWORD spent = GetTickCount() - start;
     if (spent >= milliseconds) return AwaitedInput;
-    DWORD rest = LineTimeMs(static_cast<long>(wanted) - 1 - static_cast<long>(BytesWaiting()));
-    if (rest > milliseconds - spent) rest = milliseconds - spent;
-    if (rest > 0) NapServingMessages(rest);
+    DWORD nap = LineTimeMs(static_cast<long>(wanted) - 1 - static_cast<long>(BytesWaiting()));
+    nap = nap > NapMarginMs ? nap - NapMarginMs : 0;
+    if (nap > milliseconds - spent) nap = milliseconds - spent;
+    if (nap > 0) NapServingMessages(nap);
+    spent = GetTickCount() - start;
+    if (spent < milliseconds) AwaitRest(static_cast<DWORD>(wanted), milliseconds - spent);
     return AwaitedInput;
 }
 
 void PurgeSerialInput() {
-    lookaheadHeld = false;
+    DropHeld();
     uint8_t scratch[PurgeChunk];
     while (SerialReadBlock(scratch, PurgeChunk) > 0) {
     }
@@ -180,7 +232,7 @@ int SerialOpenDevice(const char* device, uint32_t baudRate, uint8_t handShake) {
     if (port == INVALID_HANDLE_VALUE) return 0;
     serialPortHandle = port;
     lineRate = baudRate;
-    lookaheadHeld = false;
+    DropHeld();
     // The line state goes first, then the queue sizes, then the timeouts.
     return ApplyLineSettings(baudRate, handShake) && SetupComm(port, QueueSize, QueueSize) &&
                    ApplyTimeouts()
@@ -193,5 +245,5 @@ void SerialCloseDevice() {
     CloseHandle(serialPortHandle);
     serialPortHandle = nullptr;
     lineRate = 0;
-    lookaheadHeld = false;
+    DropHeld();
 }
