@@ -2,6 +2,8 @@
 // that keeps the window alive and Cancel working inside a transfer.
 #include <windows.h>
 
+#include <cstring>
+
 #include "driver.h"
 #include "filestore.h"
 #include "program.h"
@@ -10,15 +12,26 @@
 
 namespace {
 char panelText[260];
+char shownText[260];
+
+// A control repaints whenever its text is set, at a cost (under Wine a round
+// trip to the X server) paid between a packet and its answer: a text that
+// has not changed is left alone.
+void ShowText(int id, const char* text) {
+    if (GetDlgItemTextA(mainWindow, id, shownText, sizeof shownText) > 0 &&
+        strcmp(shownText, text) == 0)
+        return;
+    SetDlgItemTextA(mainWindow, id, text);
+}
 
 void ShowLong(int id, int32_t value) {
     wsprintfA(panelText, "%ld", static_cast<long>(value));
-    SetDlgItemTextA(mainWindow, id, panelText);
+    ShowText(id, panelText);
 }
 
 void ShowShort(int id, int16_t value) {
     wsprintfA(panelText, "%d", static_cast<int>(value));
-    SetDlgItemTextA(mainWindow, id, panelText);
+    ShowText(id, panelText);
 }
 
 void ShowCounters(const TransferStatus* status) {
@@ -29,11 +42,10 @@ void ShowCounters(const TransferStatus* status) {
 }
 
 void ShowFileStarted(const TransferStatus* status) {
-    SetDlgItemTextA(mainWindow, IDC_STATE,
-                    status->direction == DirectionReceiving ? "Receiving:" : "Sending:");
+    ShowText(IDC_STATE, status->direction == DirectionReceiving ? "Receiving:" : "Sending:");
     static_assert(sizeof panelText >= DisplayNameSize, "a display name fits the panel buffer");
     DisplayName(status->currentName != nullptr ? status->currentName : "", panelText);
-    SetDlgItemTextA(mainWindow, IDC_NAME, panelText);
+    ShowText(IDC_NAME, panelText);
     ShowShort(IDC_FILES, status->files);
     ShowLong(IDC_TOTAL_BYTES, status->totalBytes);
 }
