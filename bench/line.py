@@ -12,6 +12,9 @@ over the same emulator, and prints side by side:
   start        from the files landing in the outgoing folder to the link
                opening (mosslane only; the peers are started by hand)
 
+With --impls wine it first prints what an idle stock Wine program (Notepad)
+costs with its server, the floor under the idle figures of MossLane.exe.
+
 Run through tools/bench-line, which builds mosslane first.
 """
 import argparse
@@ -295,6 +298,58 @@ class WineSide:
         self.log.close()
 
 
+def prefix_process(prefix, name):
+    """The process of a prefix whose command line names name (Wine's loader
+    may hand a program on to a process of its own)."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if f"WINEPREFIX={prefix}".encode() not in f.read().split(b"\0"):
+                    continue
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if name.encode() in f.read().lower():
+                    return int(pid)
+        except OSError:
+            continue
+    return None
+
+
+def wine_floor(args):
+    """What an idle Wine program costs on its own: Wine's stock Notepad in a
+    fresh prefix, measured like MossLane.exe at rest (the program and its
+    prefix's server), for the idle figures of the wine rows to be read against."""
+    template = subprocess.run([os.path.join(HERE, "..", "cmake", "wine-template")],
+                              capture_output=True, text=True, check=True).stdout.strip()
+    work = tempfile.mkdtemp(prefix="mosslane-floor.")
+    display = Display()
+    prefix = os.path.join(work, "prefix")
+    server = program = None
+    try:
+        subprocess.run(["cp", "-a", template, prefix], check=True)
+        env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", DISPLAY=display.name)
+        server = subprocess.Popen([WINESERVER, "-f", "-p"], env=env)
+        time.sleep(0.3)
+        program = subprocess.Popen([WINE, "notepad"], env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        time.sleep(5)
+        notepad = prefix_process(prefix, "notepad") or program.pid
+        before = cpu_seconds(notepad), cpu_seconds(server.pid)
+        time.sleep(args.idle)
+        after = cpu_seconds(notepad), cpu_seconds(server.pid)
+        return [(a - b) / args.idle for a, b in zip(after, before)]
+    finally:
+        if server is not None:
+            subprocess.run([WINESERVER, "-k"], env=env, stderr=subprocess.DEVNULL)
+            server.wait(timeout=20)
+        if program is not None:
+            try:
+                program.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                program.kill()
+        display.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def arrived_whole(folder, files):
     for rel, size in files:
         path = os.path.join(folder, rel)
@@ -472,6 +527,10 @@ def main():
     print(f"{'speed':6s}  {'workload':26s} {'program':10s} {'time':>10s}  {'effic.':>7s}  "
           f"{'cpu sender':>18s}  {'cpu receiver':>18s}  {'idle A':>6s}  {'idle B':>6s}  "
           f"{'start':>7s}  {'intact':>9s}  {'peak RSS KiB':>13s}")
+    if "wine" in impls:
+        program, server = wine_floor(args)
+        print(f"(wine at rest on its own: Notepad {program * 100:.3f}% and its server "
+              f"{server * 100:.3f}%, {(program + server) * 100:.3f}% in all, over {args.idle:g} s)")
     for speed in [int(s) for s in args.speeds.split(",")]:
         for key in args.workloads.split(","):
             label, build = WORKLOADS[key]
